@@ -1,0 +1,22 @@
+// Whole writes to a descriptor: short writes continue, interrupted writes are repeated.
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "protocol/io_error.h"
+
+namespace pendrel {
+
+// A write that accepts zero bytes fails with "failed to write whole buffer".
+[[nodiscard]] std::expected<void, IoError> write_all(int fd, std::string_view data);
+
+}  // namespace pendrel
+
+namespace pendrel {
+
+// The whole content of the file at `path`, or the errno of the failing call.
+[[nodiscard]] std::expected<std::string, int> read_whole_file(const std::string& path);
+
+}  // namespace pendrel

@@ -1,0 +1,37 @@
+// The program's only hand-written JSON: compact output with fixed member order and the
+// minimal escaping (quote, backslash, \b \t \n \f \r, other controls as \u00XX, all else raw).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pendrel {
+
+// Appends `text` as a JSON string, quotes included.
+void append_json_string(std::string& out, std::string_view text);
+
+// Builds one compact JSON value; commas between members and elements are placed for you.
+class JsonWriter {
+ public:
+  JsonWriter& begin_object();
+  JsonWriter& end_object();
+  JsonWriter& begin_array();
+  JsonWriter& end_array();
+  JsonWriter& key(std::string_view name);
+  JsonWriter& string(std::string_view text);
+  JsonWriter& integer(std::int64_t value);
+  JsonWriter& unsigned_integer(std::uint64_t value);
+  JsonWriter& boolean(bool value);
+
+  [[nodiscard]] const std::string& text() const { return out_; }
+  [[nodiscard]] std::string take() { return std::move(out_); }
+
+ private:
+  void before_value();
+
+  std::string out_;
+  bool need_comma_ = false;
+};
+
+}  // namespace pendrel

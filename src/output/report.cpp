@@ -1,0 +1,74 @@
+#include "output/report.h"
+
+#include <optional>
+
+#include "i18n/catalogue.h"
+#include "protocol/error_code.h"
+#include "protocol/json_writer.h"
+
+namespace pendrel {
+namespace {
+
+constexpr std::string_view usage_code = "usage";
+constexpr std::string_view skill_install_failed_code = "skill_install_failed";
+constexpr MessagePair skill_install_failed_text{"安装技能文件失败",
+                                                "failed to install the skill file"};
+
+// The code's own explanation, or nothing for usage and unknown codes.
+std::optional<std::string_view> text_of_code(std::string_view code, Language language) {
+  if (code == skill_install_failed_code) return skill_install_failed_text.in(language);
+  if (auto known = parse_error_code(code)) {
+    const auto& info = info_for(*known);
+    return language == Language::en ? info.english : info.chinese;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int report_error(Output& output, int exit_code, std::string_view code, std::string_view detail) {
+  auto code_text = text_of_code(code, output.lang);
+  if (output.json) {
+    std::string_view message = !detail.empty() ? detail : code_text.value_or("");
+    JsonWriter json;
+    json.begin_object().key("error").string(code).key("message").string(message).end_object();
+    std::string line = json.take();
+    line += '\n';
+    output.out.write(line);
+    return exit_code;
+  }
+  std::string line = "pendrel: ";
+  std::string_view base = code_text.value_or(code);
+  if (detail.empty()) {
+    line += base;
+  } else if (code == usage_code) {
+    line += detail;
+  } else {
+    line += base;
+    line += ": ";
+    line += detail;
+  }
+  line += '\n';
+  output.err.write(line);
+  return exit_code;
+}
+
+int report_failure(Output& output, const CliFailure& failure) {
+  return report_error(output, failure.exit_code, failure.code, failure.message);
+}
+
+int report_usage(Output& output, std::string_view message) {
+  return report_error(output, 1, usage_code, message);
+}
+
+int report_unexpected_answer(Output& output, const Response& answer) {
+  return report_error(output, 5, "internal",
+                      format_message(messages::unexpected_answer, output.lang,
+                                     debug_render(answer)));
+}
+
+CliFailure failure_from_error_body(const ErrorBody& body) {
+  return CliFailure{body.code, body.message, static_cast<std::uint8_t>(exit_code_for(body.code))};
+}
+
+}  // namespace pendrel

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what pendrel needs to build and test, from Debian's packages. Safe to run again.
+set -euo pipefail
+packages=(g++ cmake ninja-build pkg-config libsimdjson-dev libutf8proc-dev libgtest-dev clang-format)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
