@@ -1,13 +1,96 @@
 #include "exec.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 
+#include "app/connect.h"
+#include "caller/caller.h"
 #include "i18n/catalogue.h"
 #include "output/report.h"
+#include "protocol/json_writer.h"
+#include "protocol/os_error.h"
+#include "protocol/utf8.h"
+#include "protocol/white_space.h"
 
 namespace pendrel {
+namespace {
 
-std::expected<ExecArgs, std::string> parse_exec_arguments(Arguments rest, int /*stdin_fd*/,
+constexpr std::string_view stdin_flag = "--stdin";
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// Reads `fd` to its end but never more than `limit` bytes; or the errno of the failing read.
+std::expected<std::string, int> read_at_most(int fd, std::size_t limit) {
+  std::string data(limit, '\0');
+  std::size_t filled = 0;
+  while (filled < limit) {
+    ssize_t count = ::read(fd, data.data() + filled, limit - filled);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(errno);
+    }
+    if (count == 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  data.resize(filled);
+  return data;
+}
+
+// The command text from standard input. One byte past the limit is enough to know the input
+// is too long, without waiting for the rest of it.
+std::expected<std::string, std::string> read_stdin_command(int stdin_fd, Language language) {
+  auto input = read_at_most(stdin_fd, max_stdin_bytes + 1);
+  if (!input) {
+    return std::unexpected(
+        format_message(messages::stdin_read_failed, language, os_error_text(input.error())));
+  }
+  if (input->size() > max_stdin_bytes) {
+    return std::unexpected(std::string(messages::stdin_too_large.in(language)));
+  }
+  if (!is_valid_utf8(*input)) {
+    return std::unexpected(std::string(messages::stdin_not_utf8.in(language)));
+  }
+  if (input->starts_with(byte_order_mark)) input->erase(0, byte_order_mark.size());
+  return std::move(*input);
+}
+
+std::string exec_json(const ExecResponse& result) {
+  JsonWriter json;
+  json.begin_object()
+      .key("exitCode")
+      .integer(result.exit_code)
+      .key("stdout")
+      .string(result.stdout_text)
+      .key("stderr")
+      .string(result.stderr_text)
+      .key("truncated")
+      .boolean(result.truncated)
+      .key("durationMs")
+      .unsigned_integer(result.duration_ms)
+      .end_object();
+  std::string text = json.take();
+  text += '\n';
+  return text;
+}
+
+void print_exec_result(Output& output, const ExecResponse& result) {
+  if (output.json) {
+    output.out.write(exec_json(result));
+    return;
+  }
+  // Passed through as the remote command wrote them: no label, no line feed added.
+  output.out.write(result.stdout_text);
+  output.err.write(result.stderr_text);
+  if (result.truncated) {
+    output.err.write(
+        format_message(messages::output_truncated, output.lang, truncation_notice_bytes));
+  }
+}
+
+}  // namespace
+
+std::expected<ExecArgs, std::string> parse_exec_arguments(Arguments rest, int stdin_fd,
                                                           Language language) {
   std::vector<std::string> remaining(rest.begin(), rest.end());
   ExecArgs parsed;
@@ -20,14 +103,35 @@ std::expected<ExecArgs, std::string> parse_exec_arguments(Arguments rest, int /*
   }
   if (remaining.size() != 2) return std::unexpected(std::string(messages::usage_exec.in(language)));
   parsed.host = std::move(remaining[0]);
-  parsed.command = std::move(remaining[1]);
+  if (remaining[1] == stdin_flag) {
+    auto command = read_stdin_command(stdin_fd, language);
+    if (!command) return std::unexpected(std::move(command.error()));
+    parsed.command = std::move(*command);
+  } else {
+    parsed.command = std::move(remaining[1]);
+  }
+  // The test only: the command is sent with its white space.
+  if (trim_white_space(parsed.command).empty()) {
+    return std::unexpected(std::string(messages::command_empty.in(language)));
+  }
   return parsed;
 }
 
 int run_exec(const Invocation& invocation, Arguments rest) {
-  auto parsed = parse_exec_arguments(rest, invocation.stdin_fd, invocation.output.lang);
-  if (!parsed) return report_usage(invocation.output, parsed.error());
-  return report_error(invocation.output, 5, "internal", "not built yet");
+  Output& output = invocation.output;
+  auto parsed = parse_exec_arguments(rest, invocation.stdin_fd, output.lang);
+  if (!parsed) return report_usage(output, parsed.error());
+
+  ExecRequest request{std::move(parsed->host), std::move(parsed->command), parsed->terminal,
+                      current_caller_list()};
+  auto answer = connect_and_request(invocation, std::move(request));
+  if (!answer) return answer.error();
+  const auto* result = std::get_if<ExecResponse>(&*answer);
+  if (result == nullptr) return report_unexpected_answer(output, *answer);
+
+  print_exec_result(output, *result);
+  // The process exit keeps only the low eight bits: 256 is seen as 0, -1 as 255.
+  return result->exit_code;
 }
 
 }  // namespace pendrel

@@ -1,9 +1,63 @@
 #include "ls.h"
 
+#include "app/connect.h"
 #include "i18n/catalogue.h"
 #include "output/report.h"
+#include "output/table.h"
+#include "protocol/json_writer.h"
 
 namespace pendrel {
+namespace {
+
+std::string hosts_json(const std::vector<HostSummary>& hosts) {
+  JsonWriter json;
+  json.begin_array();
+  for (const HostSummary& host : hosts) {
+    json.begin_object()
+        .key("id")
+        .string(host.id)
+        .key("name")
+        .string(host.name)
+        .key("host")
+        .string(host.host)
+        .key("port")
+        .unsigned_integer(host.port)
+        .key("username")
+        .string(host.username)
+        .key("protocol")
+        .string(host.protocol)
+        .end_object();
+  }
+  json.end_array();
+  std::string text = json.take();
+  text += '\n';
+  return text;
+}
+
+TableRow split_at_tabs(std::string_view text) {
+  TableRow cells;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t tab = text.find('\t', start);
+    cells.emplace_back(text.substr(start, tab - start));
+    if (tab == std::string_view::npos) return cells;
+    start = tab + 1;
+  }
+}
+
+std::string hosts_table(const std::vector<HostSummary>& hosts, Language language) {
+  Table table;
+  table.reserve(hosts.size() + 1);
+  table.push_back(split_at_tabs(messages::table_header.in(language)));
+  for (const HostSummary& host : hosts) {
+    // An IPv6 address gets no brackets: the column is for reading, not for pasting.
+    std::string address = host.host + ':' + std::to_string(host.port);
+    table.push_back({host.id, host.name, std::move(address), host.username, host.protocol});
+  }
+  return render_table(table);
+}
+
+}  // namespace
 
 std::expected<std::string, std::string> parse_ls_arguments(Arguments rest, Language language) {
   if (rest.empty()) return std::string();
@@ -12,9 +66,25 @@ std::expected<std::string, std::string> parse_ls_arguments(Arguments rest, Langu
 }
 
 int run_ls(const Invocation& invocation, Arguments rest) {
-  auto query = parse_ls_arguments(rest, invocation.output.lang);
-  if (!query) return report_usage(invocation.output, query.error());
-  return report_error(invocation.output, 5, "internal", "not built yet");
+  Output& output = invocation.output;
+  auto query = parse_ls_arguments(rest, output.lang);
+  if (!query) return report_usage(output, query.error());
+
+  auto answer = connect_and_request(invocation, ListHostsRequest{std::move(*query)});
+  if (!answer) return answer.error();
+  const auto* listed = std::get_if<HostsAnswer>(&*answer);
+  if (listed == nullptr) return report_unexpected_answer(output, *answer);
+
+  if (output.json) {
+    output.out.write(hosts_json(listed->hosts));
+  } else if (listed->hosts.empty()) {
+    // Not a result, so it goes to standard error and leaves standard output empty.
+    output.err.write(std::string(messages::no_hosts.in(output.lang)) + '\n');
+  } else {
+    // One write, so that a terminal never shows half a table.
+    output.out.write(hosts_table(listed->hosts, output.lang));
+  }
+  return 0;
 }
 
 }  // namespace pendrel

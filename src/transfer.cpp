@@ -1,9 +1,60 @@
 #include "transfer.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "app/connect.h"
+#include "caller/caller.h"
 #include "i18n/catalogue.h"
 #include "output/report.h"
+#include "output/transfer_text.h"
+#include "protocol/json_writer.h"
+#include "protocol/lexical_path.h"
+#include "protocol/os_error.h"
+#include "protocol/utf8.h"
 
 namespace pendrel {
+namespace {
+
+// Local file failures are the user's to fix, so they end like usage errors.
+constexpr int local_file_exit_code = 1;
+
+std::string transfer_json(const TransferResponse& result) {
+  JsonWriter json;
+  json.begin_object()
+      .key("local")
+      .string(result.local)
+      .key("remote")
+      .string(result.remote)
+      .key("bytes")
+      .unsigned_integer(result.bytes)
+      .key("durationMs")
+      .unsigned_integer(result.duration_ms)
+      .end_object();
+  std::string text = json.take();
+  text += '\n';
+  return text;
+}
+
+// Only the far end's path is shown: the near one is the user's own.
+std::string transfer_line(Direction direction, const TransferResponse& result, Language language) {
+  const bool upload = direction == Direction::upload;
+  std::string line = format_message(upload ? messages::uploaded : messages::downloaded, language,
+                                    size_text(result.bytes), upload ? result.remote : result.local,
+                                    duration_text(result.duration_ms, language));
+  line += '\n';
+  return line;
+}
+
+Request transfer_request(TransferArgs&& args) {
+  TransferRequest fields{std::move(args.host), std::move(args.local), std::move(args.remote),
+                         current_caller_list()};
+  if (args.direction == Direction::upload) return UploadRequest{std::move(fields)};
+  return DownloadRequest{std::move(fields)};
+}
+
+}  // namespace
 
 std::expected<TransferArgs, std::string> parse_transfer_arguments(Direction direction,
                                                                   Arguments rest,
@@ -11,18 +62,58 @@ std::expected<TransferArgs, std::string> parse_transfer_arguments(Direction dire
   const MessagePair& usage =
       direction == Direction::upload ? messages::usage_upload : messages::usage_download;
   if (rest.size() != 3) return std::unexpected(std::string(usage.in(language)));
-  TransferArgs parsed;
-  parsed.direction = direction;
-  parsed.host = rest[0];
-  parsed.local = direction == Direction::upload ? rest[1] : rest[2];
-  parsed.remote = direction == Direction::upload ? rest[2] : rest[1];
-  return parsed;
+  const std::string& host = rest[0];
+  const std::string& local = direction == Direction::upload ? rest[1] : rest[2];
+  const std::string& remote = direction == Direction::upload ? rest[2] : rest[1];
+  if (host.empty() || local.empty() || remote.empty()) {
+    return std::unexpected(std::string(messages::path_empty.in(language)));
+  }
+  auto absolute = make_absolute(local);
+  if (!absolute) {
+    return std::unexpected(format_message(messages::local_path_unresolvable, language, local,
+                                          os_error_text(absolute.error())));
+  }
+  return TransferArgs{direction, host, to_display_text(*absolute), remote};
+}
+
+int check_upload_source(Output& output, const std::string& local) {
+  struct stat status {};
+  if (::stat(local.c_str(), &status) != 0) {
+    int error = errno;
+    if (error == ENOENT) return report_error(output, local_file_exit_code, "path_not_found", local);
+    if (error == EACCES) {
+      return report_error(output, local_file_exit_code, "permission_denied", local);
+    }
+    return report_usage(output, os_error_text(error));
+  }
+  if (S_ISDIR(status.st_mode)) {
+    return report_usage(output, format_message(messages::is_directory, output.lang, local));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return report_usage(output, format_message(messages::not_regular_file, output.lang, local));
+  }
+  return 0;
 }
 
 int run_transfer(const Invocation& invocation, Direction direction, Arguments rest) {
-  auto parsed = parse_transfer_arguments(direction, rest, invocation.output.lang);
-  if (!parsed) return report_usage(invocation.output, parsed.error());
-  return report_error(invocation.output, 5, "internal", "not built yet");
+  Output& output = invocation.output;
+  auto parsed = parse_transfer_arguments(direction, rest, output.lang);
+  if (!parsed) return report_usage(output, parsed.error());
+  if (direction == Direction::upload) {
+    if (int failed = check_upload_source(output, parsed->local); failed != 0) return failed;
+  }
+
+  auto answer = connect_and_request(invocation, transfer_request(std::move(*parsed)));
+  if (!answer) return answer.error();
+  const auto* result = std::get_if<TransferResponse>(&*answer);
+  if (result == nullptr) return report_unexpected_answer(output, *answer);
+
+  if (output.json) {
+    output.out.write(transfer_json(*result));
+  } else {
+    output.out.write(transfer_line(direction, *result, output.lang));
+  }
+  return 0;
 }
 
 }  // namespace pendrel
