@@ -1,0 +1,184 @@
+// The socket channel: opening it, writing frames, reading answer frames, one request exchange.
+#include "protocol/channel.h"
+
+#include <simdjson.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace pendrel {
+namespace {
+
+constexpr std::size_t prefix_bytes = 4;
+
+std::string socket_path_in(const std::string& data_dir) {
+  std::string path = data_dir;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += "run/cli.sock";
+  return path;
+}
+
+IoError unexpected_end() {
+  return IoError::fixed(IoError::Kind::unexpected_eof, "failed to fill whole buffer");
+}
+
+// Receives until `size` bytes are in `buffer` or the stream ends; returns how many arrived.
+std::expected<std::size_t, IoError> receive_up_to(int socket, char* buffer, std::size_t size) {
+  std::size_t received = 0;
+  while (received < size) {
+    ssize_t got = ::recv(socket, buffer + received, size - received, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(IoError::from_errno(errno));
+    }
+    if (got == 0) break;
+    received += static_cast<std::size_t>(got);
+  }
+  return received;
+}
+
+// Rule for I/O failures within an exchange: a peer that went away is a closed channel.
+ExchangeError exchange_error_from(const IoError& error) {
+  if (error.means_peer_gone()) return ExchangeError{ExchangeError::Kind::closed, {}, {}};
+  return ExchangeError{ExchangeError::Kind::io, error, {}};
+}
+
+}  // namespace
+
+std::expected<UniqueFd, OpenError> open_channel(const std::string& data_dir) {
+  std::string path = socket_path_in(data_dir);
+  UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket) return std::unexpected(IoError::from_errno(errno));
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.find('\0') != std::string::npos) {
+    return std::unexpected(
+        IoError::fixed(IoError::Kind::invalid_input, "paths must not contain interior null bytes"));
+  }
+  if (path.size() >= sizeof address.sun_path) {
+    return std::unexpected(
+        IoError::fixed(IoError::Kind::invalid_input, "path must be shorter than SUN_LEN"));
+  }
+  std::memcpy(address.sun_path, path.data(), path.size());
+  auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    int error = errno;
+    if (error == ENOENT || error == ECONNREFUSED) return std::unexpected(NotRunning{});
+    return std::unexpected(IoError::from_errno(error));
+  }
+  return socket;
+}
+
+std::expected<void, IoError> write_frame(int socket, std::string_view payload) {
+  if (payload.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(IoError::fixed(IoError::Kind::invalid_input, "消息过大"));
+  }
+  // One buffer, so that a small request leaves in a single send.
+  auto length = static_cast<std::uint32_t>(payload.size());
+  std::string frame;
+  frame.reserve(prefix_bytes + payload.size());
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    frame += static_cast<char>((length >> shift) & 0xFFu);
+  }
+  frame += payload;
+
+  std::string_view unsent = frame;
+  while (!unsent.empty()) {
+    // MSG_NOSIGNAL: a vanished peer must yield EPIPE, not kill the process.
+    ssize_t sent = ::send(socket, unsent.data(), unsent.size(), MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(IoError::from_errno(errno));
+    }
+    if (sent == 0) {
+      return std::unexpected(
+          IoError::fixed(IoError::Kind::write_zero, "failed to write whole buffer"));
+    }
+    unsent.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return {};
+}
+
+std::string ProtocolError::text() const {
+  switch (kind) {
+    case Kind::closed:
+      return "连接已关闭";
+    case Kind::io:
+      return "读写失败：" + io.text();
+    case Kind::too_large:
+      return "消息过大（" + std::to_string(announced) + " 字节）";
+    case Kind::malformed:
+      return "消息格式错误：" + description;
+  }
+  return {};
+}
+
+std::expected<Response, ProtocolError> read_answer(int socket) {
+  unsigned char prefix[prefix_bytes] = {};
+  std::size_t received = 0;
+  while (received < prefix_bytes) {
+    ssize_t got = ::recv(socket, prefix + received, prefix_bytes - received, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      IoError error = IoError::from_errno(errno);
+      if (received == 0 && error.means_peer_gone()) return std::unexpected(ProtocolError{});
+      return std::unexpected(ProtocolError{ProtocolError::Kind::io, error, 0, {}});
+    }
+    if (got == 0) {
+      if (received == 0) return std::unexpected(ProtocolError{});
+      return std::unexpected(ProtocolError{ProtocolError::Kind::io, unexpected_end(), 0, {}});
+    }
+    received += static_cast<std::size_t>(got);
+  }
+
+  std::uint32_t length = 0;
+  for (unsigned char byte : prefix)
+    length = (length << 8) | byte;
+  if (length > max_answer_bytes) {
+    return std::unexpected(ProtocolError{ProtocolError::Kind::too_large, {}, length, {}});
+  }
+
+  // Zero-filled, with simdjson's padding after the payload so that it is parsed in place.
+  auto buffer = std::make_unique<char[]>(length + simdjson::SIMDJSON_PADDING);
+  auto filled = receive_up_to(socket, buffer.get(), length);
+  if (!filled) {
+    return std::unexpected(ProtocolError{ProtocolError::Kind::io, filled.error(), 0, {}});
+  }
+  if (*filled < length) {
+    return std::unexpected(ProtocolError{ProtocolError::Kind::io, unexpected_end(), 0, {}});
+  }
+
+  auto response = decode_response(std::string_view(buffer.get(), length));
+  if (!response) {
+    return std::unexpected(
+        ProtocolError{ProtocolError::Kind::malformed, {}, 0, std::move(response.error())});
+  }
+  return std::move(*response);
+}
+
+std::expected<Response, ExchangeError> exchange(Connection& connection, const Request& request) {
+  if (auto written = write_frame(connection.socket.get(), encode_request(request)); !written) {
+    return std::unexpected(exchange_error_from(written.error()));
+  }
+  auto answer = read_answer(connection.socket.get());
+  if (answer) return std::move(*answer);
+  const ProtocolError& error = answer.error();
+  switch (error.kind) {
+    case ProtocolError::Kind::closed:
+      return std::unexpected(ExchangeError{ExchangeError::Kind::closed, {}, {}});
+    case ProtocolError::Kind::io:
+      return std::unexpected(exchange_error_from(error.io));
+    case ProtocolError::Kind::too_large:
+    case ProtocolError::Kind::malformed:
+      break;
+  }
+  return std::unexpected(ExchangeError{ExchangeError::Kind::protocol, {}, error.text()});
+}
+
+}  // namespace pendrel
