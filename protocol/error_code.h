@@ -8,7 +8,41 @@
 
 namespace pendrel {
 
-enum class ErrorCode { bad_request, not_found, host_not_found, host_not_allowed, connect_failed, algorithm_mismatch, terminal_not_open, terminal_busy, credential_missing, hostkey_unknown, hostkey_mismatch, hostkey_rejected, auth_failed, auth_interaction_required, path_not_found, path_exists, permission_denied, sftp_unavailable, key_passphrase_required, key_wrong_passphrase, key_unsupported, key_invalid, command_blocked, command_denied, cli_disabled, app_not_running, app_locked, vault_locked, vault_needs_setup, vault_key_lost, protocol_mismatch, canceled, internal };
+enum class ErrorCode {
+  bad_request,
+  not_found,
+  host_not_found,
+  host_not_allowed,
+  connect_failed,
+  algorithm_mismatch,
+  terminal_not_open,
+  terminal_busy,
+  credential_missing,
+  hostkey_unknown,
+  hostkey_mismatch,
+  hostkey_rejected,
+  auth_failed,
+  auth_interaction_required,
+  path_not_found,
+  path_exists,
+  permission_denied,
+  sftp_unavailable,
+  key_passphrase_required,
+  key_wrong_passphrase,
+  key_unsupported,
+  key_invalid,
+  command_blocked,
+  command_denied,
+  cli_disabled,
+  app_not_running,
+  app_locked,
+  vault_locked,
+  vault_needs_setup,
+  vault_key_lost,
+  protocol_mismatch,
+  canceled,
+  internal
+};
 
 struct ErrorCodeInfo {
   ErrorCode code;

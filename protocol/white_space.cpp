@@ -11,7 +11,9 @@ constexpr std::array<std::string_view, 19> wide_spaces{
     "\u2004", "\u2005", "\u2006", "\u2007", "\u2008", "\u2009", "\u200A",
     "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
 
-bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool is_ascii_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Length of the white-space character at the front of `text`, or 0.
 std::size_t leading_space_length(std::string_view text) {
@@ -35,8 +37,10 @@ std::size_t trailing_space_length(std::string_view text) {
 }  // namespace
 
 std::string_view trim_white_space(std::string_view text) {
-  while (std::size_t length = leading_space_length(text)) text.remove_prefix(length);
-  while (std::size_t length = trailing_space_length(text)) text.remove_suffix(length);
+  while (std::size_t length = leading_space_length(text))
+    text.remove_prefix(length);
+  while (std::size_t length = trailing_space_length(text))
+    text.remove_suffix(length);
   return text;
 }
 

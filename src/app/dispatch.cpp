@@ -41,12 +41,12 @@ struct Command {
 };
 
 constexpr std::array commands{
-    Command{"help", print_help},       Command{"--help", print_help},
-    Command{"-h", print_help},         Command{"version", print_version},
+    Command{"help", print_help},         Command{"--help", print_help},
+    Command{"-h", print_help},           Command{"version", print_version},
     Command{"--version", print_version}, Command{"-v", print_version},
-    Command{"-V", print_version},      Command{"ls", run_ls},
-    Command{"exec", run_exec},         Command{"upload", upload},
-    Command{"download", download},     Command{"skill", run_skill},
+    Command{"-V", print_version},        Command{"ls", run_ls},
+    Command{"exec", run_exec},           Command{"upload", upload},
+    Command{"download", download},       Command{"skill", run_skill},
 };
 
 }  // namespace

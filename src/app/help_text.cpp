@@ -3,6 +3,8 @@
 namespace pendrel {
 namespace {
 
+// One source line per output line, so the text reads as it prints.
+// clang-format off
 constexpr std::string_view english_help =
     "pendrel — run remote commands and transfer files via hosts saved in Pendrel\n"
     "\n"
@@ -74,6 +76,7 @@ constexpr std::string_view chinese_help =
     "  其他  exec 连接成功后透传远程命令的退出码\n"
     "\n"
     "语言: 跟随 LC_ALL / LC_MESSAGES / LANG 或系统界面语言，可用 PENDREL_LANG=en|zh 指定。\n";
+// clang-format on
 
 }  // namespace
 

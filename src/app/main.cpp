@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> arguments;
   arguments.reserve(static_cast<std::size_t>(argc));
-  for (int i = 1; i < argc; ++i) arguments.push_back(pendrel::to_display_text(argv[i]));
+  for (int i = 1; i < argc; ++i)
+    arguments.push_back(pendrel::to_display_text(argv[i]));
 
   const bool json = ::isatty(STDOUT_FILENO) == 0;
   pendrel::LineBufferedSink out(STDOUT_FILENO);

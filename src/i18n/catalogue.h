@@ -16,14 +16,16 @@ inline constexpr MessagePair usage_exec{
     "用法: pendrel exec [--terminal] <主机> \"<命令>\" 或 pendrel exec [--terminal] <主机> --stdin",
     "usage: pendrel exec [--terminal] <host> \"<command>\" or pendrel exec [--terminal] <host> "
     "--stdin"};
-inline constexpr MessagePair usage_upload{"用法: pendrel upload <主机> <本地文件> <远程路径>",
-                                          "usage: pendrel upload <host> <local-file> <remote-path>"};
+inline constexpr MessagePair usage_upload{
+    "用法: pendrel upload <主机> <本地文件> <远程路径>",
+    "usage: pendrel upload <host> <local-file> <remote-path>"};
 inline constexpr MessagePair usage_download{
     "用法: pendrel download <主机> <远程文件> <本地路径>",
     "usage: pendrel download <host> <remote-file> <local-path>"};
 inline constexpr MessagePair usage_skill{
     "用法: pendrel skill 或 pendrel skill install [--agent claude|agents|workbuddy | --dir <目录>]",
-    "usage: pendrel skill or pendrel skill install [--agent claude|agents|workbuddy | --dir <dir>]"};
+    "usage: pendrel skill or pendrel skill install [--agent claude|agents|workbuddy | --dir "
+    "<dir>]"};
 
 // Answers that break the protocol, in reports and in connection failures.
 inline constexpr MessagePair unexpected_answer{"Pendrel 的回答不符合协议: {}",

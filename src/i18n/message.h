@@ -24,9 +24,15 @@ struct MessagePair {
 [[nodiscard]] std::string format_message_list(const MessagePair& pair, Language language,
                                               std::span<const std::string> arguments);
 
-inline std::string display_text(std::string_view text) { return std::string(text); }
-inline std::string display_text(const char* text) { return std::string(text); }
-inline std::string display_text(const std::string& text) { return text; }
+inline std::string display_text(std::string_view text) {
+  return std::string(text);
+}
+inline std::string display_text(const char* text) {
+  return std::string(text);
+}
+inline std::string display_text(const std::string& text) {
+  return text;
+}
 template <std::integral Number>
 std::string display_text(Number number) {
   return std::to_string(number);

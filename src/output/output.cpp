@@ -21,6 +21,8 @@ void LineBufferedSink::flush() {
   pending_.clear();
 }
 
-void UnbufferedSink::write(std::string_view text) { (void)write_all(fd_, text); }
+void UnbufferedSink::write(std::string_view text) {
+  (void)write_all(fd_, text);
+}
 
 }  // namespace pendrel

@@ -62,9 +62,9 @@ int report_usage(Output& output, std::string_view message) {
 }
 
 int report_unexpected_answer(Output& output, const Response& answer) {
-  return report_error(output, 5, "internal",
-                      format_message(messages::unexpected_answer, output.lang,
-                                     debug_render(answer)));
+  return report_error(
+      output, 5, "internal",
+      format_message(messages::unexpected_answer, output.lang, debug_render(answer)));
 }
 
 CliFailure failure_from_error_body(const ErrorBody& body) {

@@ -16,14 +16,39 @@ TEST(JsonString, EscapesQuoteBackslashAndTheFiveNamedControls) {
   EXPECT_EQ(as_json("\b\t\n\f\r"), R"("\b\t\n\f\r")");
 }
 
-TEST(JsonString, OtherControlsUseLowerCaseHex) {
-  EXPECT_EQ(as_json(std::string("\0", 1)), R"("\u0000")");
-  EXPECT_EQ(as_json("\x01\x0b\x1b\x1f"), R"("\u0001\u000b\u001b\u001f")");
+TEST(JsonString, EveryControlCharacterIsEscaped) {
+  const char* const expected[32] = {
+      "\\u0000", "\\u0001", "\\u0002", "\\u0003", "\\u0004", "\\u0005", "\\u0006", "\\u0007",
+      "\\b",     "\\t",     "\\n",     "\\u000b", "\\f",     "\\r",     "\\u000e", "\\u000f",
+      "\\u0010", "\\u0011", "\\u0012", "\\u0013", "\\u0014", "\\u0015", "\\u0016", "\\u0017",
+      "\\u0018", "\\u0019", "\\u001a", "\\u001b", "\\u001c", "\\u001d", "\\u001e", "\\u001f",
+  };
+  for (int c = 0; c < 32; ++c) {
+    std::string text = "a";
+    text += static_cast<char>(c);
+    text += "z";
+    EXPECT_EQ(as_json(text), std::string("\"a") + expected[c] + "z\"") << "control " << c;
+  }
+}
+
+TEST(JsonString, PrintableAsciiOtherThanQuoteAndBackslashStaysRaw) {
+  for (int c = 0x20; c < 0x7f; ++c) {
+    if (c == '"' || c == '\\') continue;
+    std::string text(1, static_cast<char>(c));
+    EXPECT_EQ(as_json(text), "\"" + text + "\"") << "character " << c;
+  }
 }
 
 TEST(JsonString, SolidusDelAndNonAsciiStayRaw) {
   EXPECT_EQ(as_json("/\x7f"), "\"/\x7f\"");
   EXPECT_EQ(as_json("主机 🚀"), "\"主机 🚀\"");
+  EXPECT_EQ(as_json("\u2028\u00e9\u3000"), "\"\u2028\u00e9\u3000\"");
+}
+
+TEST(JsonString, EmptyTextAndRunsOfEscapes) {
+  EXPECT_EQ(as_json(""), R"("")");
+  EXPECT_EQ(as_json("\"\"\\\\"), R"("\"\"\\\\")");
+  EXPECT_EQ(as_json("x\n"), R"("x\n")");
 }
 
 TEST(JsonWriter, PlacesCommasBetweenMembersAndElements) {
