@@ -22,12 +22,18 @@ std::string hosts_answer(int count) {
   for (int i = 0; i < count; ++i) {
     std::string id = "h_" + std::to_string(i);
     json.begin_object()
-        .key("id").string(id)
-        .key("name").string("web-" + std::to_string(i) + " 生产")
-        .key("host").string("10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256))
-        .key("port").unsigned_integer(22)
-        .key("username").string("deploy")
-        .key("protocol").string("SSH")
+        .key("id")
+        .string(id)
+        .key("name")
+        .string("web-" + std::to_string(i) + " 生产")
+        .key("host")
+        .string("10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256))
+        .key("port")
+        .unsigned_integer(22)
+        .key("username")
+        .string("deploy")
+        .key("protocol")
+        .string("SSH")
         .end_object();
   }
   json.end_array().end_object();
@@ -37,7 +43,8 @@ std::string hosts_answer(int count) {
 std::string exec_answer(std::size_t output_bytes) {
   std::string output;
   output.reserve(output_bytes);
-  while (output.size() < output_bytes) output += "line of output\twith a tab and 中文\n";
+  while (output.size() < output_bytes)
+    output += "line of output\twith a tab and 中文\n";
   pendrel::JsonWriter json;
   json.begin_object().key("type").string("exec").key("data").begin_object();
   json.key("exitCode").integer(0).key("stdout").string(output).key("stderr").string("");

@@ -12,7 +12,8 @@ namespace {
 
 void BM_JsonStringLargeOutput(benchmark::State& state) {
   std::string text;
-  while (text.size() < (1u << 20)) text += "line of output\twith a tab and 中文\n";
+  while (text.size() < (1u << 20))
+    text += "line of output\twith a tab and 中文\n";
   for (auto _ : state) {
     std::string out;
     out.reserve(text.size() + text.size() / 8);
