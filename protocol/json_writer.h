@@ -26,6 +26,11 @@ class JsonWriter {
 
   [[nodiscard]] const std::string& text() const { return out_; }
   [[nodiscard]] std::string take() { return std::move(out_); }
+  // The value followed by a line feed, as every JSON result of the program is printed.
+  [[nodiscard]] std::string take_line() {
+    out_ += '\n';
+    return std::move(out_);
+  }
 
  private:
   void before_value();

@@ -4,25 +4,13 @@
 
 #include <limits>
 
+#include "protocol/decimal.h"
 #include "protocol/fd_io.h"
 #include "protocol/utf8.h"
 #include "protocol/white_space.h"
 
 namespace pendrel {
 namespace {
-
-// Decimal digits with at most one leading "+", no larger than 4294967295.
-std::optional<std::uint32_t> parse_pid(std::string_view text) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(value);
-}
 
 bool is_alive(std::uint32_t pid) {
   // Above the signed range the PID would be negative, and kill would address a process
@@ -39,7 +27,7 @@ std::optional<UnavailableMarker> parse_unavailable_marker(std::string_view text)
   if (!is_valid_utf8(text)) return std::nullopt;
   std::size_t line_end = text.find('\n');
   if (line_end == std::string_view::npos) return std::nullopt;
-  auto pid = parse_pid(trim_white_space(text.substr(0, line_end)));
+  auto pid = parse_decimal_u32(trim_white_space(text.substr(0, line_end)));
   if (!pid) return std::nullopt;
   std::string_view reason = trim_white_space(text.substr(line_end + 1));
   return UnavailableMarker{*pid, reason.empty() ? "unknown" : std::string(reason)};

@@ -69,9 +69,7 @@ std::string exec_json(const ExecResponse& result) {
       .key("durationMs")
       .unsigned_integer(result.duration_ms)
       .end_object();
-  std::string text = json.take();
-  text += '\n';
-  return text;
+  return json.take_line();
 }
 
 void print_exec_result(Output& output, const ExecResponse& result) {

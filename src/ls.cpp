@@ -29,9 +29,7 @@ std::string hosts_json(const std::vector<HostSummary>& hosts) {
         .end_object();
   }
   json.end_array();
-  std::string text = json.take();
-  text += '\n';
-  return text;
+  return json.take_line();
 }
 
 TableRow split_at_tabs(std::string_view text) {

@@ -32,9 +32,7 @@ std::string transfer_json(const TransferResponse& result) {
       .key("durationMs")
       .unsigned_integer(result.duration_ms)
       .end_object();
-  std::string text = json.take();
-  text += '\n';
-  return text;
+  return json.take_line();
 }
 
 // Only the far end's path is shown: the near one is the user's own.

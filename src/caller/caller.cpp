@@ -2,26 +2,18 @@
 
 #include <unistd.h>
 
-#include <charconv>
 #include <set>
 
+#include "protocol/decimal.h"
 #include "protocol/fd_io.h"
 #include "protocol/utf8.h"
 
 namespace pendrel {
 namespace {
 
-// A decimal number that fits 32 bits without sign, optionally preceded by one "+".
-std::optional<std::uint32_t> parse_parent_id(std::string_view text) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+bool is_field_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
 }
-
-bool is_field_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::optional<ProcessStatus> read_process_status(std::string_view proc_root, std::uint32_t pid) {
   std::string path(proc_root);
@@ -50,14 +42,16 @@ std::optional<ProcessStatus> parse_process_status(std::string_view text) {
   std::size_t found = 0;
   std::size_t at = 0;
   while (found < 2) {
-    while (at < rest.size() && is_field_space(rest[at])) ++at;
+    while (at < rest.size() && is_field_space(rest[at]))
+      ++at;
     if (at >= rest.size()) return std::nullopt;
     std::size_t end = at;
-    while (end < rest.size() && !is_field_space(rest[end])) ++end;
+    while (end < rest.size() && !is_field_space(rest[end]))
+      ++end;
     fields[found++] = rest.substr(at, end - at);
     at = end;
   }
-  auto parent = parse_parent_id(fields[1]);
+  auto parent = parse_decimal_u32(fields[1]);
   if (!parent) return std::nullopt;
   status.parent = *parent;
   return status;

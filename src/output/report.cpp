@@ -32,9 +32,7 @@ int report_error(Output& output, int exit_code, std::string_view code, std::stri
     std::string_view message = !detail.empty() ? detail : code_text.value_or("");
     JsonWriter json;
     json.begin_object().key("error").string(code).key("message").string(message).end_object();
-    std::string line = json.take();
-    line += '\n';
-    output.out.write(line);
+    output.out.write(json.take_line());
     return exit_code;
   }
   std::string line = "pendrel: ";
