@@ -33,9 +33,9 @@ using OpenError = std::variant<NotRunning, IoError>;
 struct ProtocolError {
   enum class Kind { closed, io, too_large, malformed };
   Kind kind = Kind::closed;
-  IoError io;                  // io
+  IoError io;                   // io
   std::uint64_t announced = 0;  // too_large
-  std::string description;     // malformed: the decoder's description
+  std::string description;      // malformed: the decoder's description
 
   // "连接已关闭", "读写失败：{}", "消息过大（{} 字节）", "消息格式错误：{}".
   [[nodiscard]] std::string text() const;

@@ -11,12 +11,24 @@ void append_quoted(std::string& out, std::string_view text) {
   for (char c : text) {
     auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\0': out += "\\0"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\0':
+        out += "\\0";
+        break;
       default:
         if (byte < 0x20 || byte == 0x7f) {
           char escaped[12];
@@ -118,7 +130,10 @@ struct AnswerRenderer {
   void operator()(const OkAnswer&) const { out += "Ok"; }
   void operator()(const ErrorBody& error) const {
     out += "Error(";
-    RecordRenderer(out, "ErrorBody").text("code", error.code).text("message", error.message).finish();
+    RecordRenderer(out, "ErrorBody")
+        .text("code", error.code)
+        .text("message", error.message)
+        .finish();
     out += ')';
   }
 };

@@ -13,9 +13,9 @@ namespace pendrel {
 struct ConnectError {
   enum class Kind { not_running, io, app, protocol };
   Kind kind = Kind::not_running;
-  IoError io;       // io
-  ErrorBody body;   // app: the application's error, or protocol_mismatch for a too-old peer
-  std::string text; // protocol: "握手时连接被关闭", "握手时收到 {}", or a read failure's text
+  IoError io;      // io
+  ErrorBody body;  // app: the application's error, or protocol_mismatch for a too-old peer
+  std::string text;  // protocol: "握手时连接被关闭", "握手时收到 {}", or a read failure's text
 };
 
 // Opens the channel in the working data directory and runs the handshake. The socket is

@@ -7,7 +7,8 @@ namespace {
 
 void write_strings(JsonWriter& json, const std::vector<std::string>& texts) {
   json.begin_array();
-  for (const auto& text : texts) json.string(text);
+  for (const auto& text : texts)
+    json.string(text);
   json.end_array();
 }
 
@@ -36,7 +37,8 @@ struct RequestWriter {
       json.key("files").begin_array();
       for (const auto& file : request.files) {
         json.begin_object().key("path").string(file.path).key("data").begin_array();
-        for (std::uint8_t byte : file.data) json.unsigned_integer(byte);
+        for (std::uint8_t byte : file.data)
+          json.unsigned_integer(byte);
         json.end_array().end_object();
       }
       json.end_array();

@@ -14,12 +14,12 @@ namespace pendrel::testing {
 // One step of a connection script.
 struct PeerAction {
   enum class Kind {
-    read_frame,    // read one frame (length prefix and payload) and record its payload
-    send_frame,    // send `bytes` as a frame (correct length prefix)
-    send_raw,      // send `bytes` exactly as given (broken prefixes, oversized lengths...)
-    close,         // close the connection now
-    wait,          // sleep `delay`
-    read_to_end,   // read and discard until the client closes
+    read_frame,   // read one frame (length prefix and payload) and record its payload
+    send_frame,   // send `bytes` as a frame (correct length prefix)
+    send_raw,     // send `bytes` exactly as given (broken prefixes, oversized lengths...)
+    close,        // close the connection now
+    wait,         // sleep `delay`
+    read_to_end,  // read and discard until the client closes
   };
   Kind kind = Kind::read_frame;
   std::string bytes;

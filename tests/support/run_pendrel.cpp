@@ -60,12 +60,15 @@ RunResult run_pendrel(const RunOptions& options) {
   std::vector<std::string> argv_storage{program};
   argv_storage.insert(argv_storage.end(), options.args.begin(), options.args.end());
   std::vector<char*> argv;
-  for (auto& arg : argv_storage) argv.push_back(arg.data());
+  for (auto& arg : argv_storage)
+    argv.push_back(arg.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_storage;
-  for (const auto& [name, value] : options.env) env_storage.push_back(name + "=" + value);
+  for (const auto& [name, value] : options.env)
+    env_storage.push_back(name + "=" + value);
   std::vector<char*> envp;
-  for (auto& entry : env_storage) envp.push_back(entry.data());
+  for (auto& entry : env_storage)
+    envp.push_back(entry.data());
   envp.push_back(nullptr);
 
   Pipe in = make_pipe();
@@ -96,7 +99,8 @@ RunResult run_pendrel(const RunOptions& options) {
       ::close(1);
     }
     ::dup2(err.write, 2);
-    for (int fd : options.inherited_fds) ::fcntl(fd, F_SETFD, 0);
+    for (int fd : options.inherited_fds)
+      ::fcntl(fd, F_SETFD, 0);
     if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) _exit(126);
     ::execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
@@ -122,8 +126,10 @@ RunResult run_pendrel(const RunOptions& options) {
     if (ready < 0 && errno != EINTR) break;
     for (nfds_t i = 0; i < count; ++i) {
       if (fds[i].revents == 0) continue;
-      if (fds[i].fd == out_read && !drain(out_read, result.out)) close_fd(out_read);
-      else if (fds[i].fd == err.read && !drain(err.read, result.err)) close_fd(err.read);
+      if (fds[i].fd == out_read && !drain(out_read, result.out))
+        close_fd(out_read);
+      else if (fds[i].fd == err.read && !drain(err.read, result.err))
+        close_fd(err.read);
       else if (fds[i].fd == in.write) {
         ssize_t sent = ::write(in.write, pending_input.data(), pending_input.size());
         if (sent > 0) pending_input.remove_prefix(static_cast<std::size_t>(sent));

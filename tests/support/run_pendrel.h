@@ -17,8 +17,8 @@ struct RunOptions {
   std::map<std::string, std::string> env;
   StdoutMode stdout_mode = StdoutMode::pipe;
   std::string stdin_data;
-  std::string working_dir;  // empty: the test's own
-  std::string program;      // empty: the binary named by PENDREL_BIN
+  std::string working_dir;         // empty: the test's own
+  std::string program;             // empty: the binary named by PENDREL_BIN
   std::vector<int> inherited_fds;  // extra descriptors left open in the child
   std::chrono::milliseconds timeout{30000};
 };
