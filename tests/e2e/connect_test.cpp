@@ -8,8 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <regex>
-
+#include "support/durations.h"
 #include "support/fake_app.h"
 #include "support/fake_peer.h"
 #include "support/run_pendrel.h"
@@ -45,11 +44,6 @@ struct Scene {
 
 std::string json_error(const std::string& code, const std::string& message) {
   return R"({"error":")" + code + R"(","message":")" + message + "\"}\n";
-}
-
-// The diagnostic lines with every "N ms" replaced by "# ms".
-std::string without_durations(const std::string& text) {
-  return std::regex_replace(text, std::regex("[0-9]+ ms"), "# ms");
 }
 
 TEST(RunningApp, DiagnosticLinesInOrderWhenLogIsSet) {
