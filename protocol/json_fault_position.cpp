@@ -22,8 +22,12 @@ std::size_t current_offset(std::string_view payload, ondemand::document& documen
   return offset_of(payload, where);
 }
 
+// As deep as the decoder itself nests; a payload of nothing but "[" must not exhaust the stack.
+constexpr std::size_t max_skim_depth = simdjson::DEFAULT_MAX_DEPTH;
+
 // Reads the whole value so that On Demand meets every fault in it.
-error_code skim(ondemand::value value) {
+error_code skim(ondemand::value value, std::size_t depth = 0) {
+  if (depth >= max_skim_depth) return simdjson::DEPTH_ERROR;
   ondemand::json_type type{};
   if (auto error = value.type().get(type)) return error;
   switch (type) {
@@ -35,7 +39,7 @@ error_code skim(ondemand::value value) {
         if (auto error = field.unescaped_key().get(key)) return error;
         ondemand::value child;
         if (auto error = field.value().get(child)) return error;
-        if (auto error = skim(child)) return error;
+        if (auto error = skim(child, depth + 1)) return error;
       }
       return simdjson::SUCCESS;
     }
@@ -45,7 +49,7 @@ error_code skim(ondemand::value value) {
       for (auto element : array) {
         ondemand::value child;
         if (auto error = element.get(child)) return error;
-        if (auto error = skim(child)) return error;
+        if (auto error = skim(child, depth + 1)) return error;
       }
       return simdjson::SUCCESS;
     }

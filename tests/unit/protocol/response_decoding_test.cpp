@@ -147,6 +147,19 @@ TEST(ResponseDecoding, ReportsTheParserFaultForBrokenJson) {
   }
 }
 
+// Locating the fault walks the payload again; nesting as deep as a whole answer frame allows
+// must be refused, not recursed into until the stack runs out.
+TEST(ResponseDecoding, RejectsNestingAsDeepAsTheFrameLimit) {
+  for (std::string_view open : {"[", "{\"a\":"}) {
+    std::string payload;
+    while (payload.size() < 16'777'216 - open.size())
+      payload += open;
+    auto response = decode_padded(payload);
+    ASSERT_FALSE(response.has_value());
+    EXPECT_NE(response.error().find(" at line 1 column "), std::string::npos);
+  }
+}
+
 TEST(ResponseDecoding, AcceptsAnAnswerOfTheWholeLimitPaddedWithWhiteSpace) {
   std::string payload = R"({"type":"ok"})";
   payload.resize(16'777'216, ' ');
