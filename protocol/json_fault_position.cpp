@@ -22,6 +22,26 @@ std::size_t current_offset(std::string_view payload, ondemand::document& documen
   return offset_of(payload, where);
 }
 
+// Reads a scalar of the given type from a value or a whole document, meeting its faults.
+template <typename Json>
+error_code read_scalar(Json& json, ondemand::json_type type) {
+  switch (type) {
+    case ondemand::json_type::string:
+      return json.get_string().error();
+    case ondemand::json_type::number:
+      return json.get_double().error();
+    case ondemand::json_type::boolean:
+      return json.get_bool().error();
+    case ondemand::json_type::null: {
+      bool is_null = false;
+      if (auto error = json.is_null().get(is_null)) return error;
+      return is_null ? simdjson::SUCCESS : simdjson::INCORRECT_TYPE;
+    }
+    default:
+      return simdjson::INCORRECT_TYPE;
+  }
+}
+
 // As deep as the decoder itself nests; a payload of nothing but "[" must not exhaust the stack.
 constexpr std::size_t max_skim_depth = simdjson::DEFAULT_MAX_DEPTH;
 
@@ -53,39 +73,15 @@ error_code skim(ondemand::value value, std::size_t depth = 0) {
       }
       return simdjson::SUCCESS;
     }
-    case ondemand::json_type::string:
-      return value.get_string().error();
-    case ondemand::json_type::number:
-      return value.get_double().error();
-    case ondemand::json_type::boolean:
-      return value.get_bool().error();
-    case ondemand::json_type::null: {
-      bool is_null = false;
-      if (auto error = value.is_null().get(is_null)) return error;
-      return is_null ? simdjson::SUCCESS : simdjson::INCORRECT_TYPE;
-    }
+    default:
+      return read_scalar(value, type);
   }
-  return simdjson::INCORRECT_TYPE;
 }
 
 error_code read_scalar(ondemand::document& document) {
   ondemand::json_type type{};
   if (auto error = document.type().get(type)) return error;
-  switch (type) {
-    case ondemand::json_type::string:
-      return document.get_string().error();
-    case ondemand::json_type::number:
-      return document.get_double().error();
-    case ondemand::json_type::boolean:
-      return document.get_bool().error();
-    case ondemand::json_type::null: {
-      bool is_null = false;
-      if (auto error = document.is_null().get(is_null)) return error;
-      return is_null ? simdjson::SUCCESS : simdjson::INCORRECT_TYPE;
-    }
-    default:
-      return simdjson::INCORRECT_TYPE;
-  }
+  return read_scalar(document, type);
 }
 
 SyntaxFault locate_in_scalar(std::string_view payload, ondemand::document& document) {
