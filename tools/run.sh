@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
-cmake -S . -B build -G Ninja -DPENDREL_TESTS=OFF >/dev/null
+cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target pendrel
 if (($#)); then exec build/pendrel "$@"; else exec build/pendrel help; fi
