@@ -10,36 +10,43 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
+
+#include "protocol/lexical_path.h"
 
 namespace pendrel {
 namespace {
 
 constexpr std::size_t prefix_bytes = 4;
 
-std::string socket_path_in(const std::string& data_dir) {
-  std::string path = data_dir;
-  if (path.empty() || path.back() != '/') path += '/';
-  path += "run/cli.sock";
-  return path;
-}
-
 IoError unexpected_end() {
   return IoError::fixed(IoError::Kind::unexpected_eof, "failed to fill whole buffer");
 }
 
-// Receives until `size` bytes are in `buffer` or the stream ends; returns how many arrived.
-std::expected<std::size_t, IoError> receive_up_to(int socket, char* buffer, std::size_t size) {
-  std::size_t received = 0;
-  while (received < size) {
-    ssize_t got = ::recv(socket, buffer + received, size - received, 0);
+// How much of a receive arrived, and the error that ended it early, if any.
+struct Received {
+  std::size_t count = 0;
+  std::optional<IoError> error;
+};
+
+// Receives until `size` bytes are in `buffer`, the stream ends or a call fails.
+Received receive_up_to(int socket, char* buffer, std::size_t size) {
+  Received received;
+  while (received.count < size) {
+    ssize_t got = ::recv(socket, buffer + received.count, size - received.count, 0);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return std::unexpected(IoError::from_errno(errno));
+      received.error = IoError::from_errno(errno);
+      break;
     }
     if (got == 0) break;
-    received += static_cast<std::size_t>(got);
+    received.count += static_cast<std::size_t>(got);
   }
   return received;
+}
+
+std::unexpected<ProtocolError> io_failure(IoError error) {
+  return std::unexpected(ProtocolError{ProtocolError::Kind::io, error, 0, {}});
 }
 
 // Rule for I/O failures within an exchange: a peer that went away is a closed channel.
@@ -51,7 +58,7 @@ ExchangeError exchange_error_from(const IoError& error) {
 }  // namespace
 
 std::expected<UniqueFd, OpenError> open_channel(const std::string& data_dir) {
-  std::string path = socket_path_in(data_dir);
+  std::string path = join_path(data_dir, "run/cli.sock");
   UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket) return std::unexpected(IoError::from_errno(errno));
 
@@ -120,39 +127,27 @@ std::string ProtocolError::text() const {
 }
 
 std::expected<Response, ProtocolError> read_answer(int socket) {
-  unsigned char prefix[prefix_bytes] = {};
-  std::size_t received = 0;
-  while (received < prefix_bytes) {
-    ssize_t got = ::recv(socket, prefix + received, prefix_bytes - received, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      IoError error = IoError::from_errno(errno);
-      if (received == 0 && error.means_peer_gone()) return std::unexpected(ProtocolError{});
-      return std::unexpected(ProtocolError{ProtocolError::Kind::io, error, 0, {}});
-    }
-    if (got == 0) {
-      if (received == 0) return std::unexpected(ProtocolError{});
-      return std::unexpected(ProtocolError{ProtocolError::Kind::io, unexpected_end(), 0, {}});
-    }
-    received += static_cast<std::size_t>(got);
+  char prefix[prefix_bytes] = {};
+  Received header = receive_up_to(socket, prefix, prefix_bytes);
+  // Before the first byte, a peer that hung up or went away has simply closed the channel.
+  if (header.count == 0 && (!header.error || header.error->means_peer_gone())) {
+    return std::unexpected(ProtocolError{});
   }
+  if (header.error) return io_failure(*header.error);
+  if (header.count < prefix_bytes) return io_failure(unexpected_end());
 
   std::uint32_t length = 0;
-  for (unsigned char byte : prefix)
-    length = (length << 8) | byte;
+  for (char byte : prefix)
+    length = (length << 8) | static_cast<unsigned char>(byte);
   if (length > max_answer_bytes) {
     return std::unexpected(ProtocolError{ProtocolError::Kind::too_large, {}, length, {}});
   }
 
   // Zero-filled, with simdjson's padding after the payload so that it is parsed in place.
   auto buffer = std::make_unique<char[]>(length + simdjson::SIMDJSON_PADDING);
-  auto filled = receive_up_to(socket, buffer.get(), length);
-  if (!filled) {
-    return std::unexpected(ProtocolError{ProtocolError::Kind::io, filled.error(), 0, {}});
-  }
-  if (*filled < length) {
-    return std::unexpected(ProtocolError{ProtocolError::Kind::io, unexpected_end(), 0, {}});
-  }
+  Received payload = receive_up_to(socket, buffer.get(), length);
+  if (payload.error) return io_failure(*payload.error);
+  if (payload.count < length) return io_failure(unexpected_end());
 
   auto response = decode_response(std::string_view(buffer.get(), length));
   if (!response) {

@@ -15,21 +15,6 @@ namespace {
 // No passwd entry needs more than this; stops the ERANGE loop on a broken name service.
 constexpr std::size_t max_password_buffer_bytes = 1 << 20;
 
-std::string join(std::string_view directory, std::string_view name) {
-  std::string joined(directory);
-  if (!joined.empty() && joined.back() != '/') joined += '/';
-  joined += name;
-  return joined;
-}
-
-std::expected<std::string, int> make_absolute_with(std::string_view path,
-                                                   const DataDirQueries& queries) {
-  if (path.starts_with('/')) return absolute_lexically(path, "/");
-  auto working_dir = queries.working_directory();
-  if (!working_dir) return std::unexpected(working_dir.error());
-  return absolute_lexically(path, *working_dir);
-}
-
 std::optional<std::string> find_home_dir(const Environment& environment,
                                          const DataDirQueries& queries) {
   // HOME is taken as it is, relative or not: the application does the same.
@@ -43,7 +28,7 @@ std::optional<std::string> find_config_dir(const Environment& environment,
   if (xdg && xdg->starts_with('/')) return std::string(*xdg);
   auto home = find_home_dir(environment, queries);
   if (!home) return std::nullopt;
-  return join(*home, ".config");
+  return join_path(*home, ".config");
 }
 
 }  // namespace
@@ -87,7 +72,7 @@ std::expected<std::string, DataDirError> find_data_dir(const Environment& enviro
 std::expected<std::string, DataDirError> find_data_dir(const Environment& environment,
                                                        const DataDirQueries& queries) {
   if (auto override_dir = environment.get_non_empty("PENDREL_DATA_DIR")) {
-    auto absolute = make_absolute_with(*override_dir, queries);
+    auto absolute = make_absolute(*override_dir, queries.working_directory);
     if (!absolute) {
       return std::unexpected(DataDirError{DataDirError::Kind::bad_override, absolute.error()});
     }
@@ -95,7 +80,7 @@ std::expected<std::string, DataDirError> find_data_dir(const Environment& enviro
   }
   auto config_dir = find_config_dir(environment, queries);
   if (!config_dir) return std::unexpected(DataDirError{DataDirError::Kind::no_config_dir, 0});
-  return join(*config_dir, "pendrel");
+  return join_path(*config_dir, "pendrel");
 }
 
 std::string working_form(const std::string& data_dir) {

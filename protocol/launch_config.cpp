@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "protocol/fd_io.h"
+#include "protocol/lexical_path.h"
 #include "protocol/utf8.h"
 
 namespace pendrel {
@@ -36,7 +37,7 @@ std::expected<std::optional<bool>, simdjson::error_code> parse_auto_start(
 }  // namespace
 
 LaunchConfig load_launch_config(const std::string& working_data_dir) {
-  auto content = read_whole_file(working_data_dir + "/cli-launch.json");
+  auto content = read_whole_file(join_path(working_data_dir, "cli-launch.json"));
   if (!content || !is_valid_utf8(*content)) return LaunchConfig{};
   auto auto_start = parse_auto_start(*content);
   // A broken file must not stop the application from being started: keep the default.

@@ -53,11 +53,23 @@ std::expected<std::string, int> current_working_directory() {
   }
 }
 
-std::expected<std::string, int> make_absolute(std::string_view path) {
+std::expected<std::string, int> make_absolute(std::string_view path,
+                                              const WorkingDirectoryQuery& working_directory) {
   if (!path.empty() && path.front() == '/') return absolute_lexically(path, "/");
-  auto working_dir = current_working_directory();
+  auto working_dir = working_directory();
   if (!working_dir) return std::unexpected(working_dir.error());
   return absolute_lexically(path, *working_dir);
+}
+
+std::expected<std::string, int> make_absolute(std::string_view path) {
+  return make_absolute(path, current_working_directory);
+}
+
+std::string join_path(std::string_view directory, std::string_view name) {
+  std::string joined(directory);
+  if (!joined.empty() && joined.back() != '/') joined += '/';
+  joined += name;
+  return joined;
 }
 
 }  // namespace pendrel

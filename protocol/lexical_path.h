@@ -3,6 +3,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,18 @@ namespace pendrel {
 // The working directory as the operating system reports it, or the errno of getcwd.
 [[nodiscard]] std::expected<std::string, int> current_working_directory();
 
-// absolute_lexically with the process's working directory, read only for a relative path.
-// Fails with the errno of getcwd when the working directory cannot be determined.
+// Where a relative path is resolved from: the working directory, or the errno of asking.
+using WorkingDirectoryQuery = std::function<std::expected<std::string, int>()>;
+
+// absolute_lexically with the working directory from `working_directory`, asked only for a
+// relative path. Fails with its errno when the working directory cannot be determined.
+[[nodiscard]] std::expected<std::string, int> make_absolute(
+    std::string_view path, const WorkingDirectoryQuery& working_directory);
+
+// The same with the process's working directory (getcwd).
 [[nodiscard]] std::expected<std::string, int> make_absolute(std::string_view path);
+
+// `directory`, a slash unless it already ends with one, and `name`.
+[[nodiscard]] std::string join_path(std::string_view directory, std::string_view name);
 
 }  // namespace pendrel

@@ -6,6 +6,7 @@
 
 #include "protocol/decimal.h"
 #include "protocol/fd_io.h"
+#include "protocol/lexical_path.h"
 #include "protocol/utf8.h"
 #include "protocol/white_space.h"
 
@@ -34,7 +35,7 @@ std::optional<UnavailableMarker> parse_unavailable_marker(std::string_view text)
 }
 
 std::optional<std::string> read_unavailable_marker(const std::string& working_data_dir) {
-  auto content = read_whole_file(working_data_dir + "/run/cli.unavailable");
+  auto content = read_whole_file(join_path(working_data_dir, "run/cli.unavailable"));
   if (!content) return std::nullopt;
   auto marker = parse_unavailable_marker(*content);
   // A stale marker outlives the application that wrote it; only a live writer counts.

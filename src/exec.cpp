@@ -122,10 +122,8 @@ int run_exec(const Invocation& invocation, Arguments rest) {
 
   ExecRequest request{std::move(parsed->host), std::move(parsed->command), parsed->terminal,
                       current_caller_list()};
-  auto answer = connect_and_request(invocation, std::move(request));
-  if (!answer) return answer.error();
-  const auto* result = std::get_if<ExecResponse>(&*answer);
-  if (result == nullptr) return report_unexpected_answer(output, *answer);
+  auto result = request_answer<ExecResponse>(invocation, std::move(request));
+  if (!result) return result.error();
 
   print_exec_result(output, *result);
   // The process exit keeps only the low eight bits: 256 is seen as 0, -1 as 255.

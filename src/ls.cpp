@@ -68,10 +68,8 @@ int run_ls(const Invocation& invocation, Arguments rest) {
   auto query = parse_ls_arguments(rest, output.lang);
   if (!query) return report_usage(output, query.error());
 
-  auto answer = connect_and_request(invocation, ListHostsRequest{std::move(*query)});
-  if (!answer) return answer.error();
-  const auto* listed = std::get_if<HostsAnswer>(&*answer);
-  if (listed == nullptr) return report_unexpected_answer(output, *answer);
+  auto listed = request_answer<HostsAnswer>(invocation, ListHostsRequest{std::move(*query)});
+  if (!listed) return listed.error();
 
   if (output.json) {
     output.out.write(hosts_json(listed->hosts));

@@ -101,10 +101,8 @@ int run_transfer(const Invocation& invocation, Direction direction, Arguments re
     if (int failed = check_upload_source(output, parsed->local); failed != 0) return failed;
   }
 
-  auto answer = connect_and_request(invocation, transfer_request(std::move(*parsed)));
-  if (!answer) return answer.error();
-  const auto* result = std::get_if<TransferResponse>(&*answer);
-  if (result == nullptr) return report_unexpected_answer(output, *answer);
+  auto result = request_answer<TransferResponse>(invocation, transfer_request(std::move(*parsed)));
+  if (!result) return result.error();
 
   if (output.json) {
     output.out.write(transfer_json(*result));

@@ -19,15 +19,8 @@
 namespace pendrel {
 namespace {
 
-constexpr std::string_view connect_failed_code = "connect_failed";
-
-std::uint8_t exit_code_of(ErrorCode code) {
-  return static_cast<std::uint8_t>(exit_code_for(code));
-}
-
 CliFailure connection_failure(std::string message) {
-  return CliFailure{std::string(connect_failed_code), std::move(message),
-                    exit_code_of(ErrorCode::connect_failed)};
+  return failure_with(ErrorCode::connect_failed, std::move(message));
 }
 
 CliFailure failure_from_connect_error(const ConnectError& error, Language language) {
@@ -86,9 +79,8 @@ std::expected<Connection, CliFailure> connect_or_launch(const Invocation& invoca
   }
   if (!load_launch_config(data_dir).auto_start) {
     diagnostics.auto_start_forbidden();
-    return std::unexpected(CliFailure{"app_not_running",
-                                      std::string(messages::auto_start_forbidden.in(language)),
-                                      exit_code_of(ErrorCode::app_not_running)});
+    return std::unexpected(failure_with(ErrorCode::app_not_running,
+                                        std::string(messages::auto_start_forbidden.in(language))));
   }
   diagnostics.starting_headless();
   if (auto started = start_app(invocation.environment, diagnostics, language); !started) {

@@ -13,6 +13,8 @@
 
 #include "i18n/catalogue.h"
 #include "protocol/error_code.h"
+#include "protocol/fd_io.h"
+#include "protocol/lexical_path.h"
 #include "protocol/os_error.h"
 #include "protocol/unique_fd.h"
 
@@ -36,13 +38,6 @@ std::optional<std::string> parent_of(std::string_view path) {
   return std::string(parent);
 }
 
-std::string join(const std::string& directory, std::string_view name) {
-  std::string path = directory;
-  if (!path.empty() && path.back() != '/') path += '/';
-  path += name;
-  return path;
-}
-
 std::optional<std::string> canonical_form(const std::string& path) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                        &std::free);
@@ -50,22 +45,10 @@ std::optional<std::string> canonical_form(const std::string& path) {
   return std::string(resolved.get());
 }
 
-CliFailure launch_failure(std::string message) {
-  return CliFailure{"connect_failed", std::move(message),
-                    static_cast<std::uint8_t>(exit_code_for(ErrorCode::connect_failed))};
-}
-
 // Everything below runs in the forked child, where only async-signal-safe calls belong.
+// write_all only calls write(), so it is safe here.
 [[noreturn]] void report_and_exit(int report_fd, int error) {
-  const char* bytes = reinterpret_cast<const char*>(&error);
-  std::size_t left = sizeof error;
-  while (left > 0) {
-    ssize_t sent = ::write(report_fd, bytes, left);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) break;
-    bytes += sent;
-    left -= static_cast<std::size_t>(sent);
-  }
+  (void)write_all(report_fd, std::string_view(reinterpret_cast<const char*>(&error), sizeof error));
   ::_exit(127);
 }
 
@@ -160,8 +143,9 @@ std::vector<std::string> launch_candidates(std::string_view path) {
   std::vector<std::string> candidates;
   auto parent = parent_of(path);
   if (!parent) return candidates;
-  if (auto grandparent = parent_of(*parent)) candidates.push_back(join(*grandparent, bundle_name));
-  candidates.push_back(join(*parent, sibling_name));
+  if (auto grandparent = parent_of(*parent))
+    candidates.push_back(join_path(*grandparent, bundle_name));
+  candidates.push_back(join_path(*parent, sibling_name));
   return candidates;
 }
 
@@ -201,10 +185,12 @@ std::expected<void, CliFailure> start_app(const Environment& environment,
                                           const Diagnostics& diagnostics, Language language) {
   auto executable = locate_app(environment);
   if (!executable)
-    return std::unexpected(launch_failure(std::string(messages::app_not_found.in(language))));
+    return std::unexpected(
+        failure_with(ErrorCode::connect_failed, std::string(messages::app_not_found.in(language))));
   diagnostics.launching(*executable);
   if (auto started = spawn_detached(*executable); !started) {
-    return std::unexpected(launch_failure(
+    return std::unexpected(failure_with(
+        ErrorCode::connect_failed,
         format_message(messages::start_failed, language, os_error_text(started.error()))));
   }
   return {};

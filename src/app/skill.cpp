@@ -56,13 +56,6 @@ std::optional<SkillRequest> parse_skill_arguments(Arguments rest) {
   return std::nullopt;
 }
 
-std::string join_path(std::string_view base, std::string_view name) {
-  std::string joined(base);
-  if (!joined.empty() && joined.back() != '/') joined += '/';
-  joined += name;
-  return joined;
-}
-
 std::string skills_directory_of(SkillTarget target, std::string_view home,
                                 const Environment& environment) {
   switch (target) {
@@ -83,17 +76,15 @@ std::string skills_directory_of(SkillTarget target, std::string_view home,
 void print_installed(Output& output, const std::string& file_path, SkillFilePreviously previously) {
   std::string shown = to_display_text(file_path);
   bool replaced = previously == SkillFilePreviously::present;
-  std::string line;
   if (output.json) {
     JsonWriter json;
     json.begin_object().key("path").string(shown).key("replaced").boolean(replaced).end_object();
-    line = json.take();
-  } else {
-    line = format_message(replaced ? messages::skill_replaced : messages::skill_installed,
-                          output.lang, shown);
+    output.out.write(json.take_line());
+    return;
   }
-  line += '\n';
-  output.out.write(line);
+  output.out.write(format_message(replaced ? messages::skill_replaced : messages::skill_installed,
+                                  output.lang, shown) +
+                   '\n');
 }
 
 int install_skill(Output& output, const std::string& skills_directory) {

@@ -65,6 +65,12 @@ int report_unexpected_answer(Output& output, const Response& answer) {
       format_message(messages::unexpected_answer, output.lang, debug_render(answer)));
 }
 
+CliFailure failure_with(ErrorCode code, std::string message) {
+  const ErrorCodeInfo& info = info_for(code);
+  return CliFailure{std::string(info.name), std::move(message),
+                    static_cast<std::uint8_t>(info.exit_code)};
+}
+
 CliFailure failure_from_error_body(const ErrorBody& body) {
   return CliFailure{body.code, body.message, static_cast<std::uint8_t>(exit_code_for(body.code))};
 }

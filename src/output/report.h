@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "output/output.h"
+#include "protocol/error_code.h"
 #include "protocol/messages.h"
 
 namespace pendrel {
@@ -29,6 +30,10 @@ int report_usage(Output& output, std::string_view message);
 
 // An answer of the wrong kind: code "internal", exit code 5, with its debug rendering.
 int report_unexpected_answer(Output& output, const Response& answer);
+
+// A local failure with one of the codes the desktop application also uses (connect_failed,
+// app_not_running, ...): its name and its exit code come from the code table.
+[[nodiscard]] CliFailure failure_with(ErrorCode code, std::string message);
 
 // The failure for an error answer of the desktop application: its code and message
 // unchanged, the exit code that the code maps to.
