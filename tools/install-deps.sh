@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what pendrel needs to build and test, from Debian's packages. Safe to run again.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libsimdjson-dev libutf8proc-dev libgtest-dev clang-format)
+packages=(g++ cmake ninja-build pkg-config ccache libsimdjson-dev libutf8proc-dev libgtest-dev
+  libbenchmark-dev clang-format libssh-dev libsodium-dev libre2-dev openssh-server openssh-client
+  libfuzzer-14-dev libclang-rt-14-dev scdoc bash-completion dpkg-dev man-db file procps)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

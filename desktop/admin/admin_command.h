@@ -1,0 +1,15 @@
+// The person's commands of pendrel-desktop (everything but running the service itself).
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace pendrel::desktop {
+
+// Runs one command (`host add …`, `status`, `help`, …) given the arguments after the program
+// name, and returns the process exit code: 0 on success, 1 for bad input, 2 when the thing
+// named does not exist, 3 when the service is needed and not running. Prints its own output
+// and errors; never prints a stored secret.
+[[nodiscard]] int run_admin_command(std::span<const std::string> args);
+
+}  // namespace pendrel::desktop

@@ -1,0 +1,28 @@
+// A saved host as the service keeps it: what `listHosts` shows, and how to reach it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pendrel::desktop {
+
+enum class HostProtocol { ssh, local };
+enum class CliAccess { off, on };
+
+struct HostRecord {
+  std::string id;  // generated, short, stable
+  std::string name;
+  std::string address;
+  std::uint16_t port = 22;
+  std::string username;
+  HostProtocol protocol = HostProtocol::ssh;
+  std::vector<std::string> tags;
+  CliAccess cli = CliAccess::off;
+  std::string credential_ref;  // key into the credentials file; empty when none
+};
+
+// "SSH" or "LOCAL", as the hosts file and the answers spell it.
+[[nodiscard]] const char* protocol_name(HostProtocol protocol);
+
+}  // namespace pendrel::desktop
