@@ -1,0 +1,115 @@
+#include "desktop/store/data_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <expected>
+
+#include "desktop/store/hosts_file.h"
+#include "desktop/store/settings_file.h"
+#include "protocol/lexical_path.h"
+#include "protocol/os_error.h"
+#include "protocol/unique_fd.h"
+
+namespace pendrel::desktop {
+namespace {
+
+struct Snapshot {
+  bool present = false;
+  struct stat info {};
+  std::string content;
+};
+
+// The file's identity and content read through one descriptor, so that the stamp kept
+// belongs to the content parsed even when the file is replaced meanwhile.
+std::expected<Snapshot, int> read_snapshot(const std::string& path) {
+  Snapshot snapshot;
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) {
+    if (errno == ENOENT) return snapshot;
+    return std::unexpected(errno);
+  }
+  if (::fstat(file.get(), &snapshot.info) != 0) return std::unexpected(errno);
+  snapshot.present = true;
+  char buffer[16384];
+  while (true) {
+    ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(errno);
+    }
+    if (got == 0) return snapshot;
+    snapshot.content.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+template <typename Stamp>
+Stamp stamp_of(const struct stat& info, bool present) {
+  Stamp stamp;
+  stamp.present = present;
+  if (present) {
+    stamp.inode = info.st_ino;
+    stamp.size = static_cast<unsigned long long>(info.st_size);
+    stamp.mtime_ns =
+        static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL + info.st_mtim.tv_nsec;
+  }
+  return stamp;
+}
+
+template <typename Stamp>
+bool same_stamp(const Stamp& a, const Stamp& b) {
+  return a.present == b.present && a.inode == b.inode && a.size == b.size &&
+         a.mtime_ns == b.mtime_ns;
+}
+
+// Re-reads `name` when its stamp changed; `parse` turns the content into the value kept.
+template <typename Stamp, typename Value, typename Parse>
+void refresh(const std::string& data_dir, std::string_view name, Stamp& stamp, Value& value,
+             const Value& empty, const StoreReport& report, Parse parse) {
+  std::string path = join_path(data_dir, name);
+  struct stat info {};
+  bool present = ::stat(path.c_str(), &info) == 0;
+  if (same_stamp(stamp, stamp_of<Stamp>(info, present))) return;
+  auto snapshot = read_snapshot(path);
+  if (!snapshot) {
+    // Unreadable now: keep what was good, say so, and try again at the next change.
+    stamp = stamp_of<Stamp>(info, present);
+    if (report)
+      report(path + ": " + os_error_text(snapshot.error()) + "; keeping the last good state");
+    return;
+  }
+  stamp = stamp_of<Stamp>(snapshot->info, snapshot->present);
+  if (!snapshot->present) {
+    value = empty;
+    return;
+  }
+  auto parsed = parse(snapshot->content);
+  if (!parsed) {
+    if (report) report(path + ": " + parsed.error() + "; keeping the last good state");
+    return;
+  }
+  value = std::move(*parsed);
+}
+
+}  // namespace
+
+DataStore::DataStore(std::string data_dir, StoreReport report)
+    : data_dir_(std::move(data_dir)), report_(std::move(report)) {}
+
+std::vector<HostRecord> DataStore::hosts() {
+  std::lock_guard lock(mutex_);
+  refresh(data_dir_, hosts_file_name, hosts_stamp_, hosts_, std::vector<HostRecord>{}, report_,
+          parse_hosts);
+  return hosts_;
+}
+
+Settings DataStore::settings() {
+  std::lock_guard lock(mutex_);
+  refresh(data_dir_, settings_file_name, settings_stamp_, settings_, Settings{}, report_,
+          parse_settings);
+  return settings_;
+}
+
+}  // namespace pendrel::desktop
