@@ -42,8 +42,11 @@ error_code read_scalar(Json& json, ondemand::json_type type) {
   }
 }
 
-// As deep as the decoder itself nests; a payload of nothing but "[" must not exhaust the stack.
-constexpr std::size_t max_skim_depth = simdjson::DEFAULT_MAX_DEPTH;
+// A payload of nothing but "[" must not exhaust the stack, nor may the walk enter a container
+// deeper than the parser tracks: On Demand counts the document as depth 1, so the value that
+// the walk reaches at step d sits at depth d + 1, and a container there must stay below the
+// parser's maximum, which simdjson's development checks (on in unoptimised builds) assert.
+constexpr std::size_t max_skim_depth = simdjson::DEFAULT_MAX_DEPTH - 1;
 
 // Reads the whole value so that On Demand meets every fault in it.
 error_code skim(ondemand::value value, std::size_t depth = 0) {
@@ -135,6 +138,7 @@ std::optional<std::size_t> locate_value(std::string_view payload, const JsonPath
     if (document.raw_json_token().get(token)) return std::nullopt;
     return offset_of(payload, token.data());
   }
+  if (path.size() >= max_skim_depth) return std::nullopt;
   ondemand::value value;
   if (document.get_value().get(value)) return std::nullopt;
 

@@ -160,6 +160,28 @@ TEST(ResponseDecoding, RejectsNestingAsDeepAsTheFrameLimit) {
   }
 }
 
+// Around the parser's depth limit the walk must stop on its own: in unoptimised builds the
+// parser asserts when a container is entered at its maximum depth.
+TEST(ResponseDecoding, RejectsNestingAroundTheParserDepthLimit) {
+  const struct {
+    std::string_view open;
+    std::string_view close;  // empty: left unclosed
+  } nestings[] = {{"[", ""}, {"[", "]"}, {"{\"a\":", ""}, {"{\"a\":", "}"}};
+  for (const auto& [open, close] : nestings) {
+    for (std::size_t depth : {1022UL, 1023UL, 1024UL, 1025UL}) {
+      std::string payload;
+      for (std::size_t level = 0; level < depth; ++level)
+        payload += open;
+      if (!close.empty()) payload += "0";
+      for (std::size_t level = 0; !close.empty() && level < depth; ++level)
+        payload += close;
+      auto response = decode_padded(payload);
+      ASSERT_FALSE(response.has_value()) << depth;
+      EXPECT_NE(response.error().find(" at line 1 column "), std::string::npos) << depth;
+    }
+  }
+}
+
 TEST(ResponseDecoding, AcceptsAnAnswerOfTheWholeLimitPaddedWithWhiteSpace) {
   std::string payload = R"({"type":"ok"})";
   payload.resize(16'777'216, ' ');
