@@ -14,6 +14,55 @@ std::string ms_text(std::uint64_t ms) {
   return std::to_string(ms);
 }
 
+// A text inserted into a line comes from the data directory, the environment or the desktop
+// application; a line feed in it would start a line of its own that could pass for ours, and
+// other control characters would reach the terminal raw. Controls (C0, DEL and C1) are
+// written escaped so that every diagnostic is exactly one line of plain text.
+std::string escape_controls(std::string_view text) {
+  constexpr std::string_view hex = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    auto code = static_cast<unsigned char>(text[at]);
+    bool control = code < 0x20 || code == 0x7F;
+    // A C1 control arrives as the two bytes C2 80..C2 9F of valid UTF-8.
+    if (code == 0xC2 && at + 1 < text.size()) {
+      auto next = static_cast<unsigned char>(text[at + 1]);
+      if (next <= 0x9F) {
+        code = next;
+        control = true;
+        ++at;
+      }
+    }
+    if (!control) {
+      escaped += text[at];
+      continue;
+    }
+    switch (code) {
+      case '\n':
+        escaped += "\\n";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\b':
+        escaped += "\\b";
+        break;
+      case '\f':
+        escaped += "\\f";
+        break;
+      default:
+        escaped += "\\u00";
+        escaped += hex[code >> 4];
+        escaped += hex[code & 0xF];
+    }
+  }
+  return escaped;
+}
+
 }  // namespace
 
 std::uint64_t elapsed_ms(std::chrono::steady_clock::time_point start,
@@ -29,13 +78,14 @@ Diagnostics::Diagnostics(const Environment& environment, int fd)
 void Diagnostics::write(std::string_view line) const {
   if (!on_) return;
   std::string text(prefix);
-  text += line;
+  // Invalid UTF-8 is shown as U+FFFD first, so that the escaping sees whole characters.
+  text += escape_controls(to_display_text(line));
   text += '\n';
   (void)write_all(fd_, text);
 }
 
 void Diagnostics::data_dir(std::string_view raw_path) const {
-  if (on_) write("数据目录 " + to_display_text(raw_path));
+  if (on_) write("数据目录 " + std::string(raw_path));
 }
 
 void Diagnostics::connected_to_running() const {
@@ -55,7 +105,7 @@ void Diagnostics::starting_headless() const {
 }
 
 void Diagnostics::launching(std::string_view executable) const {
-  if (on_) write("启动 " + to_display_text(executable) + " --headless");
+  if (on_) write("启动 " + std::string(executable) + " --headless");
 }
 
 void Diagnostics::connected_to_started(std::uint64_t ms) const {

@@ -25,7 +25,9 @@ class Diagnostics {
   [[nodiscard]] bool on() const { return on_; }
 
   // One method per line; each writes nothing while off. Write failures are ignored: a
-  // diagnostic that cannot be shown must not change the command's outcome.
+  // diagnostic that cannot be shown must not change the command's outcome. Inserted texts
+  // are shown with invalid UTF-8 as U+FFFD and control characters escaped (\n, \t,
+  // \u001b...), so that each call writes exactly one line.
   void data_dir(std::string_view raw_path) const;
   void connected_to_running() const;
   void service_down(std::string_view reason) const;

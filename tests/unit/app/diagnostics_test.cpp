@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 namespace pendrel::testing {
@@ -11,14 +12,19 @@ namespace {
 
 using std::chrono::steady_clock;
 
+void write_two_lines(const Diagnostics& diagnostics) {
+  diagnostics.data_dir("/data/\xff/pendrel");
+  diagnostics.request_interrupted("ls", "Pendrel closed the connection before answering", 12);
+}
+
 // Collects what Diagnostics writes to a pipe.
-std::string lines_written(const Environment& environment) {
+std::string lines_written(const Environment& environment,
+                          const std::function<void(const Diagnostics&)>& write = write_two_lines) {
   int ends[2];
   EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
   {
     Diagnostics diagnostics(environment, ends[1]);
-    diagnostics.data_dir("/data/\xff/pendrel");
-    diagnostics.request_interrupted("ls", "Pendrel closed the connection before answering", 12);
+    write(diagnostics);
   }
   ::close(ends[1]);
   std::string text;
@@ -48,6 +54,37 @@ TEST(Diagnostics, OffWhenUnsetOrEmpty) {
   Environment empty;
   empty.set("PENDREL_LOG", "");
   EXPECT_EQ(lines_written(empty), "");
+}
+
+// Texts from the desktop application or the environment must not split a line or reach the
+// terminal as raw control bytes.
+TEST(Diagnostics, EscapesControlCharactersInInsertedTexts) {
+  Environment environment;
+  environment.set("PENDREL_LOG", "1");
+  const struct {
+    std::string inserted;
+    std::string shown;
+  } cases[] = {
+      {"a\n[pendrel] forged", "a\\n[pendrel] forged"},
+      {"\r\t\b\f", "\\r\\t\\b\\f"},
+      {"\x1b[31mred", "\\u001b[31mred"},
+      {std::string("nul\0del\x7f", 8), "nul\\u0000del\\u007f"},
+      {"c1\xC2\x9B"
+       "2J \xC2\xA0é",
+       "c1\\u009b2J \xC2\xA0é"},  // U+009B escaped, U+00A0 kept
+      {"\xff\n", "\xEF\xBF\xBD\\n"},
+      {"back\\slash", "back\\slash"},
+  };
+  for (const auto& [inserted, shown] : cases) {
+    EXPECT_EQ(
+        lines_written(environment, [&](const Diagnostics& d) { d.connect_failed(inserted, "c"); }),
+        "[pendrel] 连接 Pendrel 失败：" + shown + "（c）\n")
+        << inserted;
+  }
+  EXPECT_EQ(
+      lines_written(environment,
+                    [](const Diagnostics& d) { d.request_failed("exec web", "bad\ncode", 3); }),
+      "[pendrel] 请求 exec web 失败：bad\\ncode（3 ms）\n");
 }
 
 TEST(ElapsedMs, RoundsDownAndNeverNegative) {
