@@ -1,14 +1,78 @@
 #include "desktop/admin/admin_command.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <expected>
+
+#include "desktop/admin/admin_context.h"
+#include "desktop/admin/admin_help.h"
+#include "desktop/admin/arguments.h"
+#include "desktop/admin/host_commands.h"
+#include "desktop/admin/log_command.h"
+#include "desktop/admin/service_commands.h"
+#include "desktop/admin/switch_commands.h"
+#include "protocol/data_dir.h"
+#include "protocol/environment.h"
+#include "protocol/fd_io.h"
 
 namespace pendrel::desktop {
+namespace {
 
-// Placeholder until the person's commands are built.
+using Outcome = std::expected<void, AdminFailure>;
+
+Outcome show_help(const AdminContext&, Arguments& args) {
+  if (auto end = expect_end(args); !end) return end;
+  print(admin_help_text());
+  return {};
+}
+
+struct Command {
+  std::string_view name;
+  Outcome (*run)(const AdminContext&, Arguments&);
+};
+
+constexpr Command commands[] = {
+    {"host", run_host_command}, {"cli", switch_cli},    {"autostart", switch_autostart},
+    {"status", show_status},    {"stop", stop_service}, {"log", show_log},
+    {"help", show_help},        {"--help", show_help},  {"-h", show_help},
+};
+
+// The one place where a person's command reports its failure.
+int report(const AdminFailure& failure) {
+  if (!failure.message.empty())
+    std::fprintf(stderr, "pendrel-desktop: %s\n", failure.message.c_str());
+  return failure.exit_code;
+}
+
+}  // namespace
+
+void print(std::string_view text) {
+  (void)write_all(STDOUT_FILENO, text);
+}
+
 int run_admin_command(std::span<const std::string> args) {
-  std::fprintf(stderr, "pendrel-desktop: unknown command %s\n",
-               args.empty() ? "" : args.front().c_str());
-  return 1;
+  if (args.empty()) {
+    print(admin_help_text());
+    return 1;
+  }
+  const Command* chosen = nullptr;
+  for (const auto& command : commands) {
+    if (command.name == args.front()) chosen = &command;
+  }
+  if (chosen == nullptr) {
+    return report(bad_input("unknown command " + args.front() + " (see pendrel-desktop help)"));
+  }
+  AdminContext context;
+  if (chosen->run != show_help) {
+    auto data_dir = find_data_dir(Environment::from_process());
+    if (!data_dir)
+      return report(bad_input("cannot find the data directory: " + data_dir.error().text()));
+    context.data_dir = working_form(*data_dir);
+  }
+  Arguments rest(args.subspan(1));
+  if (auto done = chosen->run(context, rest); !done) return report(done.error());
+  return 0;
 }
 
 }  // namespace pendrel::desktop

@@ -27,41 +27,43 @@ bool matches(const HostRecord& host, std::string_view folded_query) {
                      [&](const std::string& tag) { return contains_folded(tag, folded_query); });
 }
 
-ErrorBody allowed_or_refused(const HostRecord& host) {
-  return ErrorBody{"host_not_allowed",
-                   "host " + host.name + " (" + host.id + ") does not allow command-line access"};
-}
-
 }  // namespace
+
+std::expected<std::size_t, ErrorBody> find_saved_host(const std::vector<HostRecord>& hosts,
+                                                      std::string_view id_or_name) {
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    if (hosts[i].id == id_or_name) return i;
+  }
+  std::vector<std::size_t> named;
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    if (hosts[i].name == id_or_name) named.push_back(i);
+  }
+  if (named.empty()) {
+    return std::unexpected(
+        ErrorBody{"host_not_found", "no host has the id or name " + std::string(id_or_name)});
+  }
+  if (named.size() > 1) {
+    std::string ids;
+    for (std::size_t i : named)
+      ids += (ids.empty() ? "" : ", ") + hosts[i].id;
+    return std::unexpected(ErrorBody{"bad_request", "the name " + std::string(id_or_name) +
+                                                        " belongs to several hosts (ids " + ids +
+                                                        "); name one by its id"});
+  }
+  return named.front();
+}
 
 std::expected<HostRecord, ErrorBody> resolve_host(const std::vector<HostRecord>& hosts,
                                                   std::string_view id_or_name) {
-  const HostRecord* found = nullptr;
-  auto by_id = std::find_if(hosts.begin(), hosts.end(),
-                            [&](const HostRecord& host) { return host.id == id_or_name; });
-  if (by_id != hosts.end()) {
-    found = &*by_id;
-  } else {
-    std::vector<const HostRecord*> named;
-    for (const auto& host : hosts) {
-      if (host.name == id_or_name) named.push_back(&host);
-    }
-    if (named.empty()) {
-      return std::unexpected(
-          ErrorBody{"host_not_found", "no host has the id or name " + std::string(id_or_name)});
-    }
-    if (named.size() > 1) {
-      std::string ids;
-      for (const auto* host : named)
-        ids += (ids.empty() ? "" : ", ") + host->id;
-      return std::unexpected(ErrorBody{"bad_request", "the name " + std::string(id_or_name) +
-                                                          " belongs to several hosts (ids " + ids +
-                                                          "); name one by its id"});
-    }
-    found = named.front();
+  auto found = find_saved_host(hosts, id_or_name);
+  if (!found) return std::unexpected(found.error());
+  const HostRecord& host = hosts[*found];
+  if (host.cli != CliAccess::on) {
+    return std::unexpected(
+        ErrorBody{"host_not_allowed",
+                  "host " + host.name + " (" + host.id + ") does not allow command-line access"});
   }
-  if (found->cli != CliAccess::on) return std::unexpected(allowed_or_refused(*found));
-  return *found;
+  return host;
 }
 
 std::vector<HostSummary> list_hosts(const std::vector<HostRecord>& hosts, std::string_view query) {

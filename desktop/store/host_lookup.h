@@ -1,6 +1,7 @@
 // Finding the host a request names, and the hosts a listing shows.
 #pragma once
 
+#include <cstddef>
 #include <expected>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,12 @@
 #include "protocol/messages.h"
 
 namespace pendrel::desktop {
+
+// The position in `hosts` of the host whose id is `id_or_name`, else of the one whose name it
+// is, whatever its CLI access. No match is host_not_found; a name shared by several hosts is
+// bad_request naming their ids.
+[[nodiscard]] std::expected<std::size_t, ErrorBody> find_saved_host(
+    const std::vector<HostRecord>& hosts, std::string_view id_or_name);
 
 // The host whose id is `id_or_name`, else the one whose name it is. No match is
 // host_not_found; a name shared by several hosts is bad_request naming their ids; a host

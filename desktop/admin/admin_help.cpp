@@ -1,0 +1,39 @@
+#include "desktop/admin/admin_help.h"
+
+namespace pendrel::desktop {
+
+std::string_view admin_help_text() {
+  return R"(pendrel-desktop: keeps your hosts and runs pendrel's requests on them
+
+The service:
+  pendrel-desktop serve              run in the foreground, logging to standard error
+  pendrel-desktop --headless         run in the background (what pendrel starts)
+  pendrel-desktop status [--json]    whether it runs: pid, version, socket, hosts
+  pendrel-desktop stop               end it and wait until it is gone
+
+Hosts (HOST is an id or a name):
+  pendrel-desktop host add NAME --address ADDR [--port N] [--user USER]
+                  [--protocol SSH|LOCAL] [--tag TAG]... [--cli on|off] [--json]
+  pendrel-desktop host set HOST [--name NAME] [the options of add] [--no-tags]
+  pendrel-desktop host remove HOST
+  pendrel-desktop host list [--json]
+  pendrel-desktop host show HOST [--json]
+  Defaults: --port 22, --user the current user, --protocol SSH, --cli off. A LOCAL host
+  runs on this machine as you and needs no --address. Each --tag of `set` replaces the tags.
+
+Switches:
+  pendrel-desktop cli on|off         allow command-line access (pendrel) at all
+  pendrel-desktop autostart on|off   let pendrel start the service when it is not running
+
+The audit log:
+  pendrel-desktop log [-n N] [-f]    the last N (10) requests; -f keeps following
+
+  pendrel-desktop help | --help | -h
+
+Exit codes: 0 success, 1 bad input or a failed operation, 2 no such host,
+3 the service is not running (status).
+The data directory is $PENDREL_DATA_DIR, else $XDG_CONFIG_HOME/pendrel or ~/.config/pendrel.
+)";
+}
+
+}  // namespace pendrel::desktop

@@ -1,0 +1,198 @@
+#include "desktop/admin/host_commands.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "desktop/admin/host_options.h"
+#include "desktop/admin/host_printing.h"
+#include "desktop/admin/store_lock.h"
+#include "desktop/store/host_id.h"
+#include "desktop/store/host_lookup.h"
+#include "desktop/store/hosts_file.h"
+#include "protocol/json_writer.h"
+#include "protocol/os_error.h"
+
+namespace pendrel::desktop {
+namespace {
+
+using Outcome = std::expected<void, AdminFailure>;
+
+std::expected<std::vector<HostRecord>, AdminFailure> read_hosts(const AdminContext& context) {
+  auto hosts = load_hosts(context.data_dir);
+  if (!hosts) return std::unexpected(bad_input(hosts.error()));
+  return std::move(*hosts);
+}
+
+Outcome write_hosts(const AdminContext& context, const std::vector<HostRecord>& hosts) {
+  if (auto saved = save_hosts(context.data_dir, hosts); !saved) {
+    return std::unexpected(bad_input(saved.error().text()));
+  }
+  return {};
+}
+
+std::expected<std::size_t, AdminFailure> find(const std::vector<HostRecord>& hosts,
+                                              std::string_view wanted) {
+  auto found = find_saved_host(hosts, wanted);
+  if (found) return *found;
+  if (found.error().code == "host_not_found")
+    return std::unexpected(no_such_host(found.error().message));
+  return std::unexpected(bad_input(found.error().message));
+}
+
+// The login name of the real user, for a host added without --user.
+std::expected<std::string, AdminFailure> current_user() {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_name && *found->pw_name) {
+    return std::string(found->pw_name);
+  }
+  return std::unexpected(bad_input("cannot tell the current user's name; give --user"));
+}
+
+void print_id(const HostRecord& host, bool json) {
+  if (json) {
+    JsonWriter writer;
+    writer.begin_object().key("id").string(host.id).end_object();
+    print(writer.take_line());
+  } else {
+    print(host.id + "\n");
+  }
+}
+
+Outcome add_host(const AdminContext& context, Arguments& args) {
+  auto options = parse_host_options(args, HostOptionsFor::add);
+  if (!options) return std::unexpected(options.error());
+  if (!options->name) return std::unexpected(bad_input("host add needs a NAME"));
+  HostRecord host;
+  // A LOCAL host is this machine; an SSH host cannot be reached without an address.
+  if (!options->address) {
+    if (options->protocol != HostProtocol::local) {
+      return std::unexpected(bad_input("host add needs --address"));
+    }
+    host.address = "localhost";
+  }
+  if (!options->username) {
+    auto user = current_user();
+    if (!user) return std::unexpected(user.error());
+    host.username = std::move(*user);
+  }
+  apply_host_options(*options, host);
+
+  auto lock = StoreLock::acquire(context.data_dir);
+  if (!lock) return std::unexpected(lock.error());
+  auto hosts = read_hosts(context);
+  if (!hosts) return std::unexpected(hosts.error());
+  auto id = generate_host_id(*hosts);
+  if (!id) return std::unexpected(bad_input("cannot draw a host id: " + os_error_text(id.error())));
+  host.id = std::move(*id);
+  hosts->push_back(host);
+  if (auto saved = write_hosts(context, *hosts); !saved) return saved;
+  print_id(host, options->json);
+  return {};
+}
+
+Outcome set_host(const AdminContext& context, Arguments& args) {
+  if (args.done()) return std::unexpected(bad_input("host set needs a HOST (an id or a name)"));
+  std::string wanted(args.take());
+  auto options = parse_host_options(args, HostOptionsFor::set);
+  if (!options) return std::unexpected(options.error());
+  auto lock = StoreLock::acquire(context.data_dir);
+  if (!lock) return std::unexpected(lock.error());
+  auto hosts = read_hosts(context);
+  if (!hosts) return std::unexpected(hosts.error());
+  auto index = find(*hosts, wanted);
+  if (!index) return std::unexpected(index.error());
+  HostRecord& host = (*hosts)[*index];
+  apply_host_options(*options, host);
+  if (auto saved = write_hosts(context, *hosts); !saved) return saved;
+  print_id(host, options->json);
+  return {};
+}
+
+Outcome remove_host(const AdminContext& context, Arguments& args) {
+  if (args.done()) return std::unexpected(bad_input("host remove needs a HOST (an id or a name)"));
+  std::string wanted(args.take());
+  bool json = args.flag("--json");
+  if (auto end = expect_end(args); !end) return end;
+  auto lock = StoreLock::acquire(context.data_dir);
+  if (!lock) return std::unexpected(lock.error());
+  auto hosts = read_hosts(context);
+  if (!hosts) return std::unexpected(hosts.error());
+  auto index = find(*hosts, wanted);
+  if (!index) return std::unexpected(index.error());
+  HostRecord removed = (*hosts)[*index];
+  hosts->erase(hosts->begin() + static_cast<std::ptrdiff_t>(*index));
+  if (auto saved = write_hosts(context, *hosts); !saved) return saved;
+  print_id(removed, json);
+  return {};
+}
+
+Outcome list_saved_hosts(const AdminContext& context, Arguments& args) {
+  bool json = args.flag("--json");
+  if (auto end = expect_end(args); !end) return end;
+  auto hosts = read_hosts(context);
+  if (!hosts) return std::unexpected(hosts.error());
+  if (json) {
+    JsonWriter writer;
+    writer.begin_array();
+    for (const auto& host : *hosts)
+      write_host_json(writer, host);
+    writer.end_array();
+    print(writer.take_line());
+  } else if (hosts->empty()) {
+    std::fputs("no hosts yet; add one with pendrel-desktop host add\n", stderr);
+  } else {
+    print(host_table(*hosts));
+  }
+  return {};
+}
+
+Outcome show_host(const AdminContext& context, Arguments& args) {
+  if (args.done()) return std::unexpected(bad_input("host show needs a HOST (an id or a name)"));
+  std::string wanted(args.take());
+  bool json = args.flag("--json");
+  if (auto end = expect_end(args); !end) return end;
+  auto hosts = read_hosts(context);
+  if (!hosts) return std::unexpected(hosts.error());
+  auto index = find(*hosts, wanted);
+  if (!index) return std::unexpected(index.error());
+  if (json) {
+    JsonWriter writer;
+    write_host_json(writer, (*hosts)[*index]);
+    print(writer.take_line());
+  } else {
+    print(host_details((*hosts)[*index]));
+  }
+  return {};
+}
+
+struct HostCommand {
+  std::string_view name;
+  Outcome (*run)(const AdminContext&, Arguments&);
+};
+
+constexpr HostCommand host_commands[] = {
+    {"add", add_host},          {"set", set_host},   {"remove", remove_host},
+    {"list", list_saved_hosts}, {"show", show_host},
+};
+
+}  // namespace
+
+std::expected<void, AdminFailure> run_host_command(const AdminContext& context, Arguments& args) {
+  if (args.done()) {
+    return std::unexpected(bad_input("host needs add, set, remove, list or show"));
+  }
+  std::string_view verb = args.take();
+  for (const auto& command : host_commands) {
+    if (command.name == verb) return command.run(context, args);
+  }
+  return std::unexpected(
+      bad_input("unknown host command " + std::string(verb) + " (add, set, remove, list or show)"));
+}
+
+}  // namespace pendrel::desktop
