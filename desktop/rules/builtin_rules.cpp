@@ -1,0 +1,145 @@
+#include "desktop/rules/builtin_rules.h"
+
+#include <algorithm>
+#include <array>
+
+namespace pendrel::desktop {
+namespace {
+
+// Pattern pieces. The text a pattern sees starts with the program's name and runs to the end
+// of its line, so a piece that must stay inside one command excludes the separators.
+#define ARGS R"((?:[^;&|\n]*\s)?)"  // any arguments, ending in a blank
+// The end of a word: a blank, a separator, a redirection, a quote that closes the argument.
+#define WORD_END R"((?:$|[\s;&|()<>'"`]))"
+#define OPTION_END R"((?:$|[\s;&|()<>`]))"
+#define QUOTES R"(["'\\]*)"
+#define RECURSIVE_SHORT R"(-[A-Za-z]*[rR][A-Za-z]*)"
+// `/`, `/*`, `~`, `$HOME`, `.`, `..` and the top-level system directories; WORD_END follows.
+#define REMOVAL_TARGET                                                                       \
+  QUOTES                                                                                     \
+  R"((?:/+\*?|~/?\*?|\$\{?HOME\}?/?\*?|\.\.?/?|/+(?:bin|boot|dev|etc|home|lib|lib32|lib64|)" \
+  R"(libx32|media|mnt|opt|proc|root|run|sbin|snap|srv|sys|tmp|usr|var)/?\*?))" QUOTES
+#define ROOT_TARGET QUOTES R"(/+\*?)" QUOTES
+// Whole disks and partitions, not /dev/null, /dev/zero or terminals.
+#define DISK_DEVICE                                                                     \
+  QUOTES                                                                                \
+  R"(/dev/(?:sd[a-z]|hd[a-z]|vd[a-z]|xvd[a-z]|nvme\d|mmcblk\d|md\d|md/|dm-\d|mapper/|)" \
+  R"(disk/|loop\d|nbd\d|rbd\d|sr\d|root))"
+
+constexpr std::array rules = {
+    BuiltinRule{
+        "rm-root",
+        R"(rm\s)" ARGS R"((?:(?:)" RECURSIVE_SHORT R"(|--recursive)\s)" ARGS REMOVAL_TARGET WORD_END
+        R"(|)" REMOVAL_TARGET R"(\s)" ARGS R"((?:)" RECURSIVE_SHORT R"(|--recursive))" OPTION_END
+        R"(|--no-preserve-root)" OPTION_END R"())",
+        "递归强制删除根目录、家目录、当前目录或系统目录",
+        "forced recursive removal of /, the home or current directory, or a system directory",
+    },
+    BuiltinRule{
+        "mkfs",
+        R"((?:mkfs(?:\.\w+)?|mke2fs))" OPTION_END,
+        "创建文件系统（会抹掉设备上的数据）",
+        "making a file system (erases the device)",
+    },
+    BuiltinRule{
+        "dd-device",
+        R"(dd\s)" ARGS R"(of=)" DISK_DEVICE,
+        "用 dd 写入磁盘设备",
+        "dd writing onto a disk device",
+    },
+    BuiltinRule{
+        "wipe-device",
+        R"((?:shred|wipefs|blkdiscard)\s)" ARGS DISK_DEVICE,
+        "擦除磁盘设备（shred、wipefs、blkdiscard）",
+        "wiping a disk device (shred, wipefs, blkdiscard)",
+    },
+    BuiltinRule{
+        "redirect-to-device",
+        R"([^;|\n]*?>>?\|?\s*)" DISK_DEVICE,
+        "把输出重定向到磁盘设备",
+        "redirecting output onto a disk device",
+    },
+    BuiltinRule{
+        "power",
+        R"((?:(?:shutdown|reboot|halt|poweroff|telinit))" OPTION_END R"(|init\s+[06])" OPTION_END
+        R"(|systemctl\s)" ARGS R"((?:(?:poweroff|reboot|halt|kexec|soft-reboot))" OPTION_END
+        R"(|(?:start|isolate)\s)" ARGS R"((?:poweroff|reboot|halt|kexec)\.target)))",
+        "关机或重启",
+        "shutting down or rebooting the machine",
+    },
+    BuiltinRule{
+        "fork-bomb",
+        R"([\w:.-]+\s*\(\s*\)\s*\{\s*[\w:.-]+\s*\|\s*[\w:.-]+\s*&\s*;?\s*\})",
+        "fork 炸弹",
+        "a fork bomb",
+    },
+    BuiltinRule{
+        "chmod-root",
+        R"((?:chmod|chown|chgrp)\s)" ARGS
+        R"((?:(?:-[A-Za-z]*R[A-Za-z]*|--recursive)\s)" ARGS ROOT_TARGET WORD_END R"(|)" ROOT_TARGET
+        R"(\s)" ARGS R"((?:-[A-Za-z]*R[A-Za-z]*|--recursive))" OPTION_END R"())",
+        "递归修改根目录的权限或属主",
+        "recursively changing the mode or owner of /",
+    },
+    BuiltinRule{
+        "kill-all",
+        R"(kill\s+(?:(?:-s|-n|--signal)\s+\S+\s+|-\S+\s+)+-1)" OPTION_END,
+        "向所有进程发送信号",
+        "signalling every process",
+    },
+    BuiltinRule{
+        "firewall-flush",
+        R"((?:ip6?tables(?:-legacy|-nft)?\s)" ARGS R"((?:-[A-Za-z]*F[A-Za-z]*|--flush))" OPTION_END
+        R"(|nft\s)" ARGS R"(flush\s+ruleset))" OPTION_END,
+        "清空防火墙规则",
+        "flushing the firewall rules",
+    },
+    BuiltinRule{
+        "crontab-remove",
+        R"(crontab\s)" ARGS R"(-[A-Za-z]*r[A-Za-z]*)" OPTION_END,
+        "删除 crontab",
+        "removing the crontab",
+    },
+    BuiltinRule{
+        "find-delete-root",
+        R"(find\s)" ARGS QUOTES R"(/+\*?)" QUOTES R"(\s)" ARGS R"(-delete)" OPTION_END,
+        "从根目录开始用 find 删除文件",
+        "find deleting files from /",
+    },
+    BuiltinRule{
+        "git-force-push",
+        R"(git(?:\s+-[Cc]\s+\S+|\s+--?[\w-]+(?:=\S*)?)*\s+push\s)" ARGS
+        R"((?:--force|-[A-Za-z]*f[A-Za-z]*))" OPTION_END,
+        "强制推送（--force 或 -f，不含 --force-with-lease）",
+        "a forced push (--force or -f, not --force-with-lease)",
+    },
+    BuiltinRule{
+        "pipe-to-shell",
+        R"((?:curl|wget)\s[^\n]*?\|\s*(?:(?:sudo|doas)(?:\s+-\S+(?:\s+\w+)?)*\s+)?)"
+        R"((?:\S*/)?(?:ba|da|z|k|a)?sh(?:$|[\s;&|)`]))",
+        "把下载的内容直接交给 shell 执行",
+        "piping a download into a shell",
+    },
+};
+
+#undef ARGS
+#undef WORD_END
+#undef OPTION_END
+#undef QUOTES
+#undef RECURSIVE_SHORT
+#undef REMOVAL_TARGET
+#undef ROOT_TARGET
+#undef DISK_DEVICE
+
+}  // namespace
+
+std::span<const BuiltinRule> builtin_rules() {
+  return rules;
+}
+
+const BuiltinRule* find_builtin_rule(std::string_view name) {
+  auto found = std::ranges::find(rules, name, &BuiltinRule::name);
+  return found == rules.end() ? nullptr : &*found;
+}
+
+}  // namespace pendrel::desktop
