@@ -72,7 +72,15 @@ void close_inherited_descriptors(int report_fd) {
   close_descriptors(keep + 1, ~0U);
 }
 
-[[noreturn]] void become_app(const char* program, char* const* argv, int report_fd) {
+// Whether a failed execve of one search candidate lets the search go on to the next, as the
+// shell's own search does; any other failure (ENOEXEC above all) is the answer.
+bool try_next_candidate(int error) {
+  return error == ENOENT || error == ENOTDIR || error == ESTALE || error == ENODEV ||
+         error == ETIMEDOUT || error == EACCES;
+}
+
+[[noreturn]] void become_app(const std::vector<std::string>& candidates, char* const* argv,
+                             int report_fd) {
   if (::setpgid(0, 0) != 0) report_and_exit(report_fd, errno);
   int null_fd = ::open("/dev/null", O_RDWR);
   if (null_fd < 0) report_and_exit(report_fd, errno);
@@ -82,13 +90,25 @@ void close_inherited_descriptors(int report_fd) {
   close_inherited_descriptors(report_fd);
   // We ignore SIGPIPE for ourselves; an ignored signal would survive exec.
   ::signal(SIGPIPE, SIG_DFL);
-  ::execvp(program, argv);
-  report_and_exit(report_fd, errno);
+  // execve, never execvp: on ENOEXEC execvp hands the file to /bin/sh as a script, and a
+  // file that is not a program must not be run at all.
+  int error = ENOENT;
+  bool denied = false;
+  for (const auto& candidate : candidates) {
+    ::execve(candidate.c_str(), argv, environ);
+    error = errno;
+    if (!try_next_candidate(error)) report_and_exit(report_fd, error);
+    denied = denied || error == EACCES;
+  }
+  report_and_exit(report_fd, denied ? EACCES : error);
 }
 
 // Starts `program` detached; the errno of a failed exec comes back through a close-on-exec
 // pipe, so "no such file" is known before we return. A child that failed is reaped.
-std::expected<void, int> spawn_detached(const std::string& program) {
+std::expected<void, int> spawn_detached(const std::string& program,
+                                        std::optional<std::string_view> search_path) {
+  // Built before fork: the child may only make async-signal-safe calls.
+  const std::vector<std::string> candidates = exec_candidates(program, search_path);
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return std::unexpected(errno);
   UniqueFd read_end(ends[0]);
@@ -106,7 +126,7 @@ std::expected<void, int> spawn_detached(const std::string& program) {
 
   pid_t child = ::fork();
   if (child < 0) return std::unexpected(errno);
-  if (child == 0) become_app(program.c_str(), argv, write_end.get());
+  if (child == 0) become_app(candidates, argv, write_end.get());
 
   write_end.reset();
   int child_error = 0;
@@ -137,6 +157,23 @@ std::optional<std::string> own_executable_path() {
     }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::vector<std::string> exec_candidates(std::string_view program,
+                                         std::optional<std::string_view> search_path) {
+  if (program.find('/') != std::string_view::npos) return {std::string(program)};
+  // The C library's default search path when PATH is unset.
+  std::string_view directories = search_path.value_or("/bin:/usr/bin");
+  std::vector<std::string> candidates;
+  while (true) {
+    auto colon = directories.find(':');
+    std::string_view directory = directories.substr(0, colon);
+    // An empty entry is the working directory.
+    candidates.push_back(directory.empty() ? std::string(program) : join_path(directory, program));
+    if (colon == std::string_view::npos) break;
+    directories.remove_prefix(colon + 1);
+  }
+  return candidates;
 }
 
 std::vector<std::string> launch_candidates(std::string_view path) {
@@ -188,7 +225,7 @@ std::expected<void, CliFailure> start_app(const Environment& environment,
     return std::unexpected(
         failure_with(ErrorCode::connect_failed, std::string(messages::app_not_found.in(language))));
   diagnostics.launching(*executable);
-  if (auto started = spawn_detached(*executable); !started) {
+  if (auto started = spawn_detached(*executable, environment.get("PATH")); !started) {
     return std::unexpected(failure_with(
         ErrorCode::connect_failed,
         format_message(messages::start_failed, language, os_error_text(started.error()))));

@@ -36,11 +36,18 @@ namespace pendrel {
 // locate_app with the program's own path read from /proc/self/exe.
 [[nodiscard]] std::optional<std::string> locate_app(const Environment& environment);
 
+// The files to try, in order, to start `program`: itself when it holds a slash; otherwise
+// `program` in each directory of `search_path` (PATH; "/bin:/usr/bin" when unset), an empty
+// entry meaning the working directory.
+[[nodiscard]] std::vector<std::string> exec_candidates(std::string_view program,
+                                                       std::optional<std::string_view> search_path);
+
 // Starts the located application with the single argument "--headless", in a process group
 // of its own, with /dev/null on its standard streams and no other descriptor of ours; the
 // environment and working directory are inherited. It is never waited for. Fails with
 // connect_failed (exit 5): app_not_found when nothing is located, start_failed with the OS
-// error when it cannot be executed (a missing PENDREL_APP file included).
+// error when it cannot be executed (a missing PENDREL_APP file included, and a file in no
+// executable format, which is never handed to a shell: Exec format error).
 [[nodiscard]] std::expected<void, CliFailure> start_app(const Environment& environment,
                                                         const Diagnostics& diagnostics,
                                                         Language language);

@@ -162,6 +162,39 @@ TEST(Launch, NotFoundAndStartFailures) {
   }
 }
 
+// A file that is executable but in no executable format must not be handed to a shell as a
+// script: the start fails at once, for a path and for a bare name found on PATH alike.
+TEST(Launch, AFileInNoExecutableFormatIsNeverRun) {
+  Scene scene;
+  const std::string ran = scene.home / "ran";
+  const std::string bin = scene.home / "bin";
+  const struct {
+    const char* name;
+    std::string content;
+  } files[] = {
+      {"script-without-interpreter", "touch " + ran + "\n"},
+      {"broken-elf",
+       "\x7f"
+       "ELF\x02\x01\x01\n"
+       "touch " +
+           ran + "\n"},
+  };
+  for (const auto& [name, content] : files) {
+    write_file(bin + "/" + name, content);
+    std::filesystem::permissions(bin + "/" + name, std::filesystem::perms::owner_all);
+    for (const std::string& app : {bin + "/" + name, std::string(name)}) {
+      scene.env["PENDREL_APP"] = app;
+      scene.env["PATH"] = bin + ":/usr/bin:/bin";
+      auto result = scene.ls();
+      EXPECT_EQ(result.exit_code, 5) << app;
+      EXPECT_EQ(result.out, json_error("connect_failed",
+                                       "failed to start Pendrel: Exec format error (os error 8)"))
+          << app;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(ran));
+}
+
 TEST(Launch, StaleMarkerIsIgnored) {
   Scene scene;
   pid_t gone = ::fork();

@@ -26,6 +26,25 @@ TEST(LaunchCandidates, ParentOfParentThenSibling) {
   }
 }
 
+TEST(ExecCandidates, APathAsItIsABareNameInEachSearchDirectory) {
+  const struct {
+    const char* program;
+    std::optional<std::string_view> search_path;
+    std::vector<std::string> candidates;
+  } cases[] = {
+      {"/opt/app", "/bin", {"/opt/app"}},
+      {"sub/app", "/bin", {"sub/app"}},
+      {"app", "/usr/local/bin:/bin/", {"/usr/local/bin/app", "/bin/app"}},
+      {"app", "::/x", {"app", "app", "/x/app"}},  // empty entries: the working directory
+      {"app", "", {"app"}},
+      {"app", std::nullopt, {"/bin/app", "/usr/bin/app"}},
+  };
+  for (const auto& [program, search_path, candidates] : cases) {
+    EXPECT_EQ(exec_candidates(program, search_path), candidates)
+        << program << " " << search_path.value_or("(unset)");
+  }
+}
+
 // A program file and candidates around it in a temporary tree:
 // <root>/bin/pendrel (the program), <root>/bin/pendrel-desktop, <root>/Pendrel.
 struct Tree {
