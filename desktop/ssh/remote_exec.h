@@ -1,0 +1,27 @@
+// Running one command on an SSH host: a new connection and one session channel per request,
+// no pseudo-terminal.
+#pragma once
+
+#include <expected>
+#include <string_view>
+
+#include "desktop/runner/cancel_watch.h"
+#include "desktop/ssh/ssh_target.h"
+#include "protocol/messages.h"
+
+namespace pendrel::desktop {
+
+// Connects and logs in (see open_ssh_session for those failures), then runs `command` as the
+// remote user's shell reads it. stdout and stderr are kept apart, each cut at
+// remote_stream_limit bytes while the rest is read and dropped ("truncated"), invalid UTF-8
+// replaced by U+FFFD; the exit code is the command's status, 128 + the signal number after a
+// signal death, or -1 when the server reported neither. When `cancel` fires, or the command
+// outlives target.max_duration, the command gets TERM, then KILL, the channel is closed and
+// the answer is canceled, saying which. A connection lost meanwhile is connect_failed.
+[[nodiscard]] std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
+                                                              const SshCredentials& credentials,
+                                                              const KnownHostKeys& keys,
+                                                              std::string_view command,
+                                                              const CancelWatch& cancel);
+
+}  // namespace pendrel::desktop

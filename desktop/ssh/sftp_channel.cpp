@@ -1,0 +1,80 @@
+#include "desktop/ssh/sftp_channel.h"
+
+#include <cerrno>
+#include <string>
+
+#include "desktop/ssh/ssh_error.h"
+#include "protocol/os_error.h"
+
+namespace pendrel::desktop {
+
+std::expected<OwnedSftp, ErrorBody> open_sftp(ssh_session session) {
+  OwnedSftp sftp(sftp_new(session));
+  if (!sftp) {
+    return std::unexpected(ssh_failure(ErrorCode::sftp_unavailable,
+                                       std::string("the server offers no SFTP (") +
+                                           ssh_get_error(session) +
+                                           "); enable its SFTP subsystem to transfer files"));
+  }
+  if (sftp_init(sftp.get()) != SSH_OK) {
+    return std::unexpected(ssh_failure(ErrorCode::sftp_unavailable,
+                                       std::string("the server's SFTP did not start (") +
+                                           ssh_get_error(session) + "); check its SFTP subsystem"));
+  }
+  return sftp;
+}
+
+ErrorBody sftp_failure(sftp_session sftp, std::string_view what, std::string_view path) {
+  const std::string subject = std::string(what) + " " + std::string(path) + " on the host";
+  switch (sftp_get_error(sftp)) {
+    case SSH_FX_NO_SUCH_FILE:
+    case SSH_FX_NO_SUCH_PATH:
+      return ssh_failure(ErrorCode::path_not_found,
+                         "cannot " + subject + ": no such file or directory; check the path");
+    case SSH_FX_PERMISSION_DENIED:
+    case SSH_FX_WRITE_PROTECT:
+      return ssh_failure(ErrorCode::permission_denied,
+                         "cannot " + subject + ": permission denied for the host's user");
+    case SSH_FX_FILE_ALREADY_EXISTS:
+      return ssh_failure(ErrorCode::path_exists, "cannot " + subject + ": it already exists");
+    default:
+      return ssh_failure(ErrorCode::internal,
+                         "cannot " + subject + ": " + ssh_get_error(sftp->session));
+  }
+}
+
+ErrorBody local_failure(int error_number, std::string_view what, std::string_view path) {
+  const std::string subject =
+      "cannot " + std::string(what) + " " + std::string(path) + ": " + os_error_text(error_number);
+  switch (error_number) {
+    case ENOENT:
+    case ENOTDIR:
+      return ssh_failure(ErrorCode::path_not_found, subject + "; check the path");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ssh_failure(ErrorCode::permission_denied, subject);
+    case EEXIST:
+    case EISDIR:
+      return ssh_failure(ErrorCode::path_exists, subject);
+    default:
+      return ssh_failure(ErrorCode::internal, subject);
+  }
+}
+
+std::string base_name(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/')
+    path.remove_suffix(1);
+  auto slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string canonical_remote_path(sftp_session sftp, const std::string& path) {
+  char* canonical = sftp_canonicalize_path(sftp, path.c_str());
+  if (canonical == nullptr) return path;
+  std::string result(canonical);
+  ssh_string_free_char(canonical);
+  return result;
+}
+
+}  // namespace pendrel::desktop

@@ -1,0 +1,41 @@
+// What both transfer directions share: an SFTP session on a logged-in connection, the
+// meaning of SFTP and local errors, and the file-name rules of scp.
+#pragma once
+
+#include <libssh/sftp.h>
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "desktop/ssh/libssh_handles.h"
+#include "protocol/messages.h"
+
+namespace pendrel::desktop {
+
+// Bytes per SFTP write: below OpenSSH's 256 KiB message limit with room for the header
+// (libssh 0.10 does not split writes itself).
+inline constexpr std::size_t sftp_write_chunk = 192 * 1024;
+// Bytes per pipelined read, and how many reads are in flight at once.
+inline constexpr std::uint32_t sftp_read_chunk = 64 * 1024;
+inline constexpr int sftp_reads_in_flight = 16;
+
+// The SFTP subsystem, or sftp_unavailable when the server has none or it does not start.
+[[nodiscard]] std::expected<OwnedSftp, ErrorBody> open_sftp(ssh_session session);
+
+// The answer for the SFTP failure just reported on `sftp` while doing `what` to `path`:
+// path_not_found, permission_denied, path_exists, or internal with the server's words.
+[[nodiscard]] ErrorBody sftp_failure(sftp_session sftp, std::string_view what,
+                                     std::string_view path);
+
+// The same for a local errno.
+[[nodiscard]] ErrorBody local_failure(int error_number, std::string_view what,
+                                      std::string_view path);
+
+// The last component of `path` ("a/b.txt" gives "b.txt"; a trailing "/" is ignored).
+[[nodiscard]] std::string base_name(std::string_view path);
+
+// The canonical form of `path` on the server, or `path` itself when it cannot be had.
+[[nodiscard]] std::string canonical_remote_path(sftp_session sftp, const std::string& path);
+
+}  // namespace pendrel::desktop
