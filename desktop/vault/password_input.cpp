@@ -40,7 +40,13 @@ std::expected<SecretString, PasswordInputError> read_line(int fd, Wait wait_read
     if (auto ready = wait_readable(); !ready) return std::unexpected(ready.error());
     unsigned char byte = 0;
     const ssize_t got = ::read(fd, &byte, 1);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) {
+      // A non-blocking descriptor from the caller: wait for input instead of spinning.
+      pollfd entry{fd, POLLIN, 0};
+      ::poll(&entry, 1, -1);
+      continue;
+    }
     if (got < 0) return fail(PasswordInputFailure::io_failed, "read: " + os_error_text(errno));
     if (got == 0) break;
     if (byte == '\n') {
@@ -113,13 +119,12 @@ std::expected<SecretString, PasswordInputError> read_password_from_terminal(
   termios quiet = saved;
   quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK));
   quiet.c_lflag |= ECHONL | ICANON;  // the Enter key still moves to the next line
-  std::expected<SecretString, PasswordInputError> password =
-      fail(PasswordInputFailure::io_failed, "tcsetattr: " + os_error_text(errno));
-  if (::tcsetattr(tty, TCSAFLUSH, &quiet) == 0) {
+  std::expected<SecretString, PasswordInputError> password;
+  if (::tcsetattr(tty, TCSAFLUSH, &quiet) != 0) {
+    password = fail(PasswordInputFailure::io_failed, "tcsetattr: " + os_error_text(errno));
+  } else {
     (void)write_all(tty, prompt);
     password = read_line(tty, [&] { return wait_for_terminal(tty, waiting_mask); });
-  } else {
-    password = fail(PasswordInputFailure::io_failed, "tcsetattr: " + os_error_text(errno));
   }
 
   ::tcsetattr(tty, TCSANOW, &saved);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include "desktop/vault/atomic_file.h"
@@ -35,8 +36,12 @@ std::expected<std::vector<unsigned char>, VaultError> read_vault_file(const std:
     return fail(VaultFailure::io_failed, "stat " + path + ": " + os_error_text(errno));
   }
   if (!S_ISREG(status.st_mode)) return fail(VaultFailure::damaged, path + " is not a file");
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > max_vault_file_bytes) {
+    return fail(VaultFailure::damaged, path + " is too large to be a vault");
+  }
   std::vector<unsigned char> bytes;
-  bytes.reserve(static_cast<std::size_t>(status.st_size));
+  bytes.reserve(static_cast<std::size_t>(size));
   unsigned char chunk[65536];
   while (true) {
     const ssize_t got = ::read(file.get(), chunk, sizeof chunk);

@@ -8,7 +8,9 @@
 //   if (auto saved = vault->save(); !saved) ...
 //
 // Locking is destroying the UnlockedVault: the data key and every secret of the contents live
-// in guarded memory that is wiped when it goes.
+// in guarded memory that is wiped when it goes. One UnlockedVault is not safe to use from two
+// threads at once, and two of them must not save the same file: the service holds one, under
+// its own lock.
 #pragma once
 
 #include <expected>

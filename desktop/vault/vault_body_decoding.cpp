@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <limits>
+#include <map>
 #include <span>
 
 #include "desktop/vault/contents_check.h"
@@ -53,21 +55,51 @@ Parsed<std::string_view> read_string(element value, std::string_view what) {
   return text;
 }
 
-Parsed<bool> read_bool(element value, std::string_view what) {
+Parsed<void> read_text_into(element value, std::string_view what, std::string& out) {
+  auto text = read_string(value, what);
+  if (!text) return std::unexpected(text.error());
+  out = *text;
+  return {};
+}
+
+// Straight from the parser's (wiped) buffer into guarded memory.
+Parsed<void> read_secret_into(element value, std::string_view what,
+                              std::optional<SecretString>& out) {
+  auto text = read_string(value, what);
+  if (!text) return std::unexpected(text.error());
+  out = SecretString::copy_of(*text);
+  return {};
+}
+
+// A JSON boolean into one of the on/off enums.
+template <class Switch>
+Parsed<void> read_switch_into(element value, std::string_view what, Switch& out) {
   bool flag = false;
   if (value.get_bool().get(flag) != simdjson::SUCCESS) {
     return std::unexpected(std::string(what) + " is not true or false");
   }
-  return flag;
+  out = flag ? Switch::on : Switch::off;
+  return {};
 }
 
-Parsed<std::uint64_t> read_unsigned(element value, std::uint64_t max, std::string_view what) {
+template <class Number>
+Parsed<void> read_number_into(element value, std::string_view what, Number& out) {
+  constexpr std::uint64_t max = std::numeric_limits<Number>::max();
   std::uint64_t number = 0;
   if (value.get_uint64().get(number) != simdjson::SUCCESS || number > max) {
     return std::unexpected(std::string(what) + " is not a whole number in 0.." +
                            std::to_string(max));
   }
-  return number;
+  out = static_cast<Number>(number);
+  return {};
+}
+
+template <class Number>
+Parsed<void> read_number_into(element value, std::string_view what, std::optional<Number>& out) {
+  Number number{};
+  if (auto read = read_number_into(value, what, number); !read) return read;
+  out = number;
+  return {};
 }
 
 Parsed<object> read_object(element value, std::string_view what) {
@@ -117,61 +149,71 @@ Parsed<void> read_members(object members, std::span<const std::string_view> name
   return {};
 }
 
+enum HostMember : std::size_t {
+  host_address,
+  host_port,
+  host_username,
+  host_protocol,
+  host_cli_allowed,
+  host_legacy_algorithms,
+  host_connect_timeout,
+  host_max_duration,
+  host_use_agent,
+  host_password,
+  host_private_key,
+  host_key_passphrase,
+};
 constexpr std::array<std::string_view, 12> host_members = {
     "address",           "port",           "username", "protocol", "cliAllowed", "legacyAlgorithms",
     "connectTimeoutSec", "maxDurationSec", "useAgent", "password", "privateKey", "keyPassphrase"};
 // Every member but maxDurationSec and the three credentials.
 constexpr std::uint32_t host_required = 0b0001'0111'1111;
 
+Parsed<void> read_protocol_into(element value, std::string_view what, HostProtocol& out) {
+  auto text = read_string(value, what);
+  if (!text) return std::unexpected(text.error());
+  if (*text == "SSH") {
+    out = HostProtocol::ssh;
+  } else if (*text == "LOCAL") {
+    out = HostProtocol::local;
+  } else {
+    return std::unexpected(std::string(what) + " is neither \"SSH\" nor \"LOCAL\"");
+  }
+  return {};
+}
+
 Parsed<VaultHost> read_host(element value, const std::string& where) {
   auto members = read_object(value, where);
   if (!members) return std::unexpected(members.error());
   VaultHost host;
+  HostCredentials& credentials = host.credentials;
   auto handle = [&](std::size_t index, element member) -> Parsed<void> {
     const std::string what = where + " " + std::string(host_members[index]);
-    if (index == 1 || index == 6 || index == 7) {
-      auto number = read_unsigned(member, index == 1 ? 65535 : UINT32_MAX, what);
-      if (!number) return std::unexpected(number.error());
-      if (index == 1) host.port = static_cast<std::uint16_t>(*number);
-      if (index == 6) host.connect_timeout_sec = static_cast<std::uint32_t>(*number);
-      if (index == 7) host.max_duration_sec = static_cast<std::uint32_t>(*number);
-      return {};
-    }
-    if (index == 4 || index == 5 || index == 8) {
-      auto flag = read_bool(member, what);
-      if (!flag) return std::unexpected(flag.error());
-      if (index == 4) host.cli = *flag ? CliAccess::on : CliAccess::off;
-      if (index == 5) host.legacy_algorithms = *flag ? LegacyAlgorithms::on : LegacyAlgorithms::off;
-      if (index == 8) host.agent = *flag ? AgentUse::on : AgentUse::off;
-      return {};
-    }
-    auto text = read_string(member, what);
-    if (!text) return std::unexpected(text.error());
-    switch (index) {
-      case 0:
-        host.address = *text;
-        break;
-      case 2:
-        host.username = *text;
-        break;
-      case 3:
-        if (*text == "SSH") {
-          host.protocol = HostProtocol::ssh;
-        } else if (*text == "LOCAL") {
-          host.protocol = HostProtocol::local;
-        } else {
-          return std::unexpected(what + " is neither \"SSH\" nor \"LOCAL\"");
-        }
-        break;
-      case 9:
-        host.credentials.password = SecretString::copy_of(*text);
-        break;
-      case 10:
-        host.credentials.private_key = SecretString::copy_of(*text);
-        break;
-      default:
-        host.credentials.key_passphrase = SecretString::copy_of(*text);
-        break;
+    switch (static_cast<HostMember>(index)) {
+      case host_address:
+        return read_text_into(member, what, host.address);
+      case host_port:
+        return read_number_into(member, what, host.port);
+      case host_username:
+        return read_text_into(member, what, host.username);
+      case host_protocol:
+        return read_protocol_into(member, what, host.protocol);
+      case host_cli_allowed:
+        return read_switch_into(member, what, host.cli);
+      case host_legacy_algorithms:
+        return read_switch_into(member, what, host.legacy_algorithms);
+      case host_connect_timeout:
+        return read_number_into(member, what, host.connect_timeout_sec);
+      case host_max_duration:
+        return read_number_into(member, what, host.max_duration_sec);
+      case host_use_agent:
+        return read_switch_into(member, what, host.agent);
+      case host_password:
+        return read_secret_into(member, what, credentials.password);
+      case host_private_key:
+        return read_secret_into(member, what, credentials.private_key);
+      case host_key_passphrase:
+        return read_secret_into(member, what, credentials.key_passphrase);
     }
     return {};
   };
@@ -204,10 +246,7 @@ Parsed<KnownHostKeys> read_known_host(element value, const std::string& where) {
       AcceptedHostKey& key = keys.accepted.emplace_back();
       std::string* targets[] = {&key.key_type, &key.blob_base64, &key.fingerprint};
       auto read_field = [&](std::size_t field, element text) -> Parsed<void> {
-        auto got = read_string(text, what + " " + std::string(key_members[field]));
-        if (!got) return std::unexpected(got.error());
-        *targets[field] = *got;
-        return {};
+        return read_text_into(text, what + " " + std::string(key_members[field]), *targets[field]);
       };
       if (auto read = read_members(*fields, key_members, 0b111, what + " item", read_field);
           !read) {
@@ -222,8 +261,34 @@ Parsed<KnownHostKeys> read_known_host(element value, const std::string& where) {
   return keys;
 }
 
+enum TopMember : std::size_t {
+  top_hosts,
+  top_host_keys,
+  top_external_cli,
+  top_idle_lock,
+  top_approval_pin,
+  top_rules,
+};
 constexpr std::array<std::string_view, 6> top_members = {
     "hosts", "hostKeys", "externalCli", "idleLockMinutes", "approvalPinHash", "rules"};
+
+// The entries of "hosts" or "hostKeys": an object keyed by id or endpoint, each key once.
+template <class Entry, class ReadEntry>
+Parsed<void> read_entries_into(element value, const std::string& what, std::string_view entry_kind,
+                               std::map<std::string, Entry>& out, ReadEntry read_entry) {
+  auto entries = read_object(value, what);
+  if (!entries) return std::unexpected(entries.error());
+  for (auto entry : *entries) {
+    const std::string name(entry.key);
+    if (out.contains(name)) {
+      return std::unexpected("repeated entry " + in_quotes(name) + " in " + what);
+    }
+    auto read = read_entry(entry.value, std::string(entry_kind) + " " + in_quotes(name));
+    if (!read) return std::unexpected(read.error());
+    out.emplace(name, std::move(*read));
+  }
+  return {};
+}
 
 Parsed<VaultContents> read_contents(element root) {
   auto members = read_object(root, "the body");
@@ -231,45 +296,24 @@ Parsed<VaultContents> read_contents(element root) {
   VaultContents contents;
   auto handle = [&](std::size_t index, element member) -> Parsed<void> {
     const std::string what(top_members[index]);
-    if (index == 0 || index == 1) {
-      auto entries = read_object(member, what);
-      if (!entries) return std::unexpected(entries.error());
-      for (auto entry : *entries) {
-        const std::string name(entry.key);
-        if ((index == 0 ? contents.hosts.contains(name) : contents.host_keys.contains(name))) {
-          return std::unexpected("repeated entry " + in_quotes(name) + " in " + what);
-        }
-        if (index == 0) {
-          auto host = read_host(entry.value, "host " + in_quotes(name));
-          if (!host) return std::unexpected(host.error());
-          contents.hosts.emplace(name, std::move(*host));
-        } else {
-          auto keys = read_known_host(entry.value, "host key entry " + in_quotes(name));
-          if (!keys) return std::unexpected(keys.error());
-          contents.host_keys.emplace(name, std::move(*keys));
-        }
+    switch (static_cast<TopMember>(index)) {
+      case top_hosts:
+        return read_entries_into(member, what, "host", contents.hosts, read_host);
+      case top_host_keys:
+        return read_entries_into(member, what, "host key entry", contents.host_keys,
+                                 read_known_host);
+      case top_external_cli:
+        return read_switch_into(member, what, contents.external_cli);
+      case top_idle_lock:
+        return read_number_into(member, what, contents.idle_lock_minutes);
+      case top_approval_pin:
+        return read_secret_into(member, what, contents.approval_pin_hash);
+      case top_rules: {
+        auto read = read_text_into(member, what, contents.rules_json);
+        // The writer leaves the member out when there are no rules.
+        if (read && contents.rules_json.empty()) return std::unexpected("rules is empty");
+        return read;
       }
-      return {};
-    }
-    if (index == 2) {
-      auto flag = read_bool(member, what);
-      if (!flag) return std::unexpected(flag.error());
-      contents.external_cli = *flag ? ExternalCli::on : ExternalCli::off;
-      return {};
-    }
-    if (index == 3) {
-      auto minutes = read_unsigned(member, UINT32_MAX, what);
-      if (!minutes) return std::unexpected(minutes.error());
-      contents.idle_lock_minutes = static_cast<std::uint32_t>(*minutes);
-      return {};
-    }
-    auto text = read_string(member, what);
-    if (!text) return std::unexpected(text.error());
-    if (index == 4) {
-      contents.approval_pin_hash = SecretString::copy_of(*text);
-    } else {
-      if (text->empty()) return std::unexpected("rules is empty");
-      contents.rules_json = *text;
     }
     return {};
   };

@@ -100,6 +100,7 @@ TEST_F(Terminal, ReadsWithoutEchoAndRestoresTheSettings) {
     (void)write_all(master.get(), "hunter2\n");
   });
   auto password = read_password_from_terminal(slave.get(), "Password: ");
+  if (!password) slave.reset();  // a failure before the prompt must not leave the person waiting
   person.join();
   ASSERT_TRUE(password.has_value()) << password.error().detail;
   EXPECT_EQ(password->view(), "hunter2");
@@ -114,7 +115,9 @@ TEST_F(Terminal, AnInterruptRestoresEchoBeforeTheSignalActs) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     (void)read_password_from_terminal(slave.get(), "Password: ");
-    ::_exit(3);  // reached only if the interrupt did not end the process
+    // Reached only if the interrupt did not end the process, or the prompt never came.
+    (void)write_all(slave.get(), "Password: ");
+    ::_exit(3);
   }
   read_screen_until("Password: ");
   EXPECT_FALSE(echo_is_on());
