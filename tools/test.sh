@@ -7,6 +7,6 @@ tools/install-deps.sh
 sanitize=${PENDREL_SANITIZE:-OFF}
 build_dir=build
 [ "$sanitize" = ON ] && build_dir=build-sanitize
-cmake -S . -B "$build_dir" -G Ninja -DPENDREL_TESTS=ON -DPENDREL_SANITIZE="$sanitize" >/dev/null
+cmake -S . -B "$build_dir" -G Ninja -DPENDREL_TESTS=ON -DPENDREL_WERROR=ON -DPENDREL_SANITIZE="$sanitize" >/dev/null
 cmake --build "$build_dir"
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
