@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "desktop/audit/rotating_file.h"
 
 namespace pendrel::desktop {
 
@@ -25,4 +28,25 @@ struct AuditEntry {
   std::uint64_t duration_ms = 0;
   std::string rule;  // the dangerous-command rule involved, if any
 };
+
+// One line of the log, line feed included: {"time":…,"pid":…,"caller":[…],"kind":…,
+// "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"outcome":…,"exitCode":…,
+// "bytes":…,"durationMs":…,"rule":…}. Empty texts, an empty caller list and absent numbers
+// are left out; "time", "pid", "kind", "outcome" and "durationMs" are always there.
+[[nodiscard]] std::string audit_line(const AuditEntry& entry, const std::string& utc_time);
+
+// The audit log of one data directory: logs/audit.jsonl, rotated to audit.jsonl.1 … .5 at
+// 10 MiB unless told otherwise.
+class AuditLog {
+ public:
+  explicit AuditLog(const std::string& logs_dir, Rotation rotation = {10u << 20, 5});
+
+  // Writes the entry, stamped with the current time, and returns once the line is in the
+  // file (write(2) has returned). Fails with the errno; the caller logs that and goes on.
+  [[nodiscard]] std::expected<void, int> record(const AuditEntry& entry);
+
+ private:
+  RotatingFile file_;
+};
+
 }  // namespace pendrel::desktop

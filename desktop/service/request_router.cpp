@@ -1,0 +1,145 @@
+// Routing by request kind. LOCAL hosts are served here; SSH hosts need the SSH runner, which
+// this service does not carry yet, and are answered connect_failed.
+#include "desktop/service/request_router.h"
+
+#include "desktop/runner/local_exec.h"
+#include "desktop/runner/local_transfer.h"
+#include "desktop/store/host_lookup.h"
+#include "protocol/lexical_path.h"
+
+namespace pendrel::desktop {
+namespace {
+
+// Paths of a LOCAL host are taken from the home directory when relative, as scp does.
+std::string local_host_path(const std::string& path, const std::string& home_dir) {
+  return absolute_lexically(path, home_dir);
+}
+
+struct Router {
+  const RequestOrigin& origin;
+  ServiceContext& context;
+  Handled handled;
+
+  void fail(ErrorBody error) {
+    handled.audit.outcome = error.code;
+    handled.answer = std::move(error);
+  }
+
+  // The host named by the request, already recorded in the audit entry; nothing after the
+  // answer has been set to the error.
+  std::optional<HostRecord> host_for(const std::string& id_or_name) {
+    auto host = resolve_host(context.store.hosts(), id_or_name);
+    if (!host) {
+      handled.audit.host_name = id_or_name;
+      fail(std::move(host.error()));
+      return std::nullopt;
+    }
+    handled.audit.host_id = host->id;
+    handled.audit.host_name = host->name;
+    if (host->protocol != HostProtocol::local) {
+      fail(error_answer(ErrorCode::connect_failed, origin.language,
+                        "SSH hosts are not served by this version of pendrel-desktop"));
+      return std::nullopt;
+    }
+    return std::move(*host);
+  }
+
+  void operator()(const ListHostsRequest& request) {
+    handled.audit.command = request.query;
+    HostsAnswer answer{list_hosts(context.store.hosts(), request.query)};
+    handled.audit.outcome = "ok";
+    handled.answer = std::move(answer);
+  }
+
+  void operator()(const ExecRequest& request) {
+    handled.audit.caller = request.caller;
+    handled.audit.command = request.command;
+    auto host = host_for(request.host);
+    if (!host) return;
+    if (request.terminal == TerminalMode::on) {
+      fail(error_answer(ErrorCode::terminal_not_open, origin.language,
+                        "pendrel-desktop runs without a window and has no terminals"));
+      return;
+    }
+    CancelWatch cancel{{origin.socket, context.abandon.fd()}};
+    auto result = run_local_command(request.command, context.home_dir, cancel);
+    if (!result) {
+      if (result.error().code == "canceled") {
+        context.log.write("exec on " + host->id + " for pid " + std::to_string(origin.pid) +
+                          " ended: " +
+                          (context.abandon.fired() ? "the service is stopping"
+                                                   : "the caller closed its connection"));
+      }
+      fail(std::move(result.error()));
+      return;
+    }
+    handled.audit.outcome = "ok";
+    handled.audit.exit_code = result->exit_code;
+    handled.audit.bytes = result->stdout_text.size() + result->stderr_text.size();
+    handled.answer = std::move(*result);
+  }
+
+  void operator()(const UploadRequest& request) { transfer(Direction::upload, request); }
+  void operator()(const DownloadRequest& request) { transfer(Direction::download, request); }
+
+  void transfer(Direction direction, const TransferRequest& request) {
+    handled.audit.caller = request.caller;
+    handled.audit.local = request.local;
+    handled.audit.remote = request.remote;
+    auto host = host_for(request.host);
+    if (!host) return;
+    std::string local = local_host_path(request.local, context.home_dir);
+    std::string remote = local_host_path(request.remote, context.home_dir);
+    auto result = direction == Direction::upload ? copy_local_file(direction, local, remote)
+                                                 : copy_local_file(direction, remote, local);
+    if (!result) {
+      fail(std::move(result.error()));
+      return;
+    }
+    handled.audit.outcome = "ok";
+    handled.audit.local = result->local;
+    handled.audit.remote = result->remote;
+    handled.audit.bytes = result->bytes;
+    handled.answer = std::move(*result);
+  }
+
+  // Nothing to bring to the front: the service has no window.
+  void operator()(const ActivateRequest&) {
+    handled.audit.outcome = "ok";
+    handled.answer = OkAnswer{};
+  }
+
+  void operator()(const QuitRequest&) {
+    context.log.write("stopping: quit requested by pid " + std::to_string(origin.pid));
+    handled.audit.outcome = "ok";
+    handled.answer = OkAnswer{};
+    handled.stop_service = true;
+  }
+};
+
+constexpr std::string_view kind_name(const Request& request) {
+  constexpr std::string_view names[] = {"listHosts", "exec",     "upload",
+                                        "download",  "activate", "quit"};
+  return names[request.index()];
+}
+
+}  // namespace
+
+ErrorBody error_answer(ErrorCode code, AnswerLanguage language, std::string_view detail) {
+  const ErrorCodeInfo& info = info_for(code);
+  std::string message(language == AnswerLanguage::en ? info.english : info.chinese);
+  if (!detail.empty())
+    message += (language == AnswerLanguage::en ? ": " : "：") + std::string(detail);
+  return ErrorBody{std::string(info.name), std::move(message)};
+}
+
+Handled handle_request(const Request& request, const RequestOrigin& origin,
+                       ServiceContext& context) {
+  Router router{origin, context, {}};
+  router.handled.audit.client_pid = origin.pid;
+  router.handled.audit.kind = kind_name(request);
+  std::visit(router, request);
+  return std::move(router.handled);
+}
+
+}  // namespace pendrel::desktop

@@ -1,0 +1,165 @@
+// The service's life: prepare the data directory, take the instance lock, open the socket
+// (or leave the marker), accept until told to stop, then stop cleanly.
+#include "desktop/service/service.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "desktop/service/app_version.h"
+#include "desktop/service/connection.h"
+#include "desktop/service/instance_lock.h"
+#include "desktop/service/listener.h"
+#include "desktop/service/marker_file.h"
+#include "desktop/service/service_paths.h"
+#include "desktop/service/signal_handlers.h"
+#include "desktop/service/worker_pool.h"
+#include "protocol/data_dir.h"
+#include "protocol/environment.h"
+#include "protocol/fd_io.h"
+#include "protocol/os_error.h"
+
+namespace pendrel::desktop {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long running requests may take to finish once the service is told to stop.
+constexpr auto stop_wait = 5s;
+
+void say(std::string_view text) {
+  (void)write_all(STDERR_FILENO, "pendrel-desktop: " + std::string(text) + "\n");
+}
+
+std::string home_directory(const Environment& environment) {
+  if (auto home = environment.get_non_empty("HOME")) return std::string(*home);
+  if (auto home = password_database_home()) return *home;
+  return "/";
+}
+
+// Waits for the stop signal, however long that takes.
+void wait_for_stop(const StopSignal& stop) {
+  pollfd entry{stop.fd(), POLLIN, 0};
+  while (::poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
+// Without a socket the service has nothing to do but keep the marker alive for pendrel.
+int serve_unavailable(const ServicePaths& paths, const std::string& reason, const ServiceLog& log,
+                      const StopSignal& stop) {
+  log.write("the command-line service cannot start: " + reason);
+  if (auto written = write_unavailable_marker(paths.marker, reason); !written) {
+    // Without the marker pendrel would only start another copy; staying would help nobody.
+    log.write("cannot write " + paths.marker + ": " + os_error_text(written.error()) + "; exiting");
+    say("the command-line service cannot start: " + reason);
+    return 1;
+  }
+  wait_for_stop(stop);
+  remove_unavailable_marker(paths.marker);
+  log.write("stopped");
+  return 0;
+}
+
+void accept_until_stopped(const Listener& listener, WorkerPool& pool, ServiceContext& context) {
+  while (!context.stop.fired()) {
+    bool free_slot = pool.has_free_slot();
+    // With every slot taken the listener is left out: new connections wait in its queue.
+    pollfd fds[3] = {{context.stop.fd(), POLLIN, 0},
+                     {pool.slot_freed_fd(), POLLIN, 0},
+                     {listener.socket.get(), POLLIN, 0}};
+    if (::poll(fds, free_slot ? 3 : 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      context.log.write("poll failed: " + os_error_text(errno));
+      return;
+    }
+    if (!free_slot || fds[2].revents == 0) continue;
+    int accepted = ::accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (accepted < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+        context.log.write("accept failed: " + os_error_text(errno));
+        // Out of descriptors, for instance: give running requests a moment to return some.
+        if (pool.wait_idle(100ms)) continue;
+      }
+      continue;
+    }
+    pool.start(
+        [socket = accepted, &context]() mutable { serve_connection(UniqueFd(socket), context); });
+  }
+}
+
+}  // namespace
+
+int run_service(ServiceMode mode) {
+  Environment environment = Environment::from_process();
+  auto found = find_data_dir(environment);
+  if (!found) {
+    say("cannot find the data directory: " + found.error().text());
+    return 1;
+  }
+  ServicePaths paths = service_paths(working_form(*found));
+  if (auto prepared = prepare_directories(paths); !prepared) {
+    say(prepared.error());
+    // The log may still be writable (a refused run/ leaves logs/ alone).
+    if (mode == ServiceMode::headless) ServiceLog::to_file(paths.logs_dir).write(prepared.error());
+    return 1;
+  }
+  ServiceLog log = mode == ServiceMode::foreground ? ServiceLog::to_stderr()
+                                                   : ServiceLog::to_file(paths.logs_dir);
+
+  auto lock = acquire_instance_lock(paths.lock);
+  if (!lock) {
+    if (lock.error().kind == LockFailure::Kind::held) {
+      say("already running for " + paths.data_dir);
+      return 0;
+    }
+    std::string reason =
+        "cannot lock " + paths.lock + ": " + os_error_text(lock.error().error_number);
+    say(reason);
+    log.write(reason);
+    return 1;
+  }
+
+  StopSignal stop;
+  StopSignal abandon;
+  install_signal_handlers(stop, mode);
+  log.write("starting version " + std::string(app_version) + " for " + paths.data_dir);
+
+  auto listener = open_listener(paths.socket);
+  if (!listener) {
+    if (listener.error().kind == ListenFailure::Kind::another_service) {
+      say("already running for " + paths.data_dir + " (it answers on " + paths.socket + ")");
+      return 0;
+    }
+    return serve_unavailable(paths, listener.error().reason, log, stop);
+  }
+  // A marker of an earlier run that ended without cleaning up would mislead pendrel.
+  ::unlink(paths.marker.c_str());
+  if (listener->replaced_stale) log.write("replaced a stale socket at " + paths.socket);
+  log.write("listening on " + paths.socket);
+
+  DataStore store(paths.data_dir, [&log](std::string_view line) { log.write(line); });
+  AuditLog audit(paths.logs_dir);
+  ServiceContext context{home_directory(environment), store, audit, log, stop, abandon};
+  {
+    WorkerPool pool(max_concurrent_connections);
+    accept_until_stopped(*listener, pool, context);
+    // No new connections from here on; pendrel then sees the service as not running.
+    remove_socket_file(*listener);
+    listener->socket.reset();
+    log.write("stopping");
+    if (!pool.wait_idle(stop_wait)) {
+      log.write("requests still running after " + std::to_string(stop_wait.count()) +
+                " s; ending them");
+      abandon.fire();
+    }
+  }  // the pool joins every worker here
+  remove_unavailable_marker(paths.marker);
+  log.write("stopped");
+  return 0;
+}
+
+}  // namespace pendrel::desktop

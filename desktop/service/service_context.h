@@ -1,0 +1,25 @@
+// What every connection of the running service shares: the stores, the logs, the stop switches.
+#pragma once
+
+#include <string>
+
+#include "desktop/audit/audit_log.h"
+#include "desktop/audit/service_log.h"
+#include "desktop/service/stop_signal.h"
+#include "desktop/store/data_store.h"
+
+namespace pendrel::desktop {
+
+struct ServiceContext {
+  std::string home_dir;  // where LOCAL commands run and relative paths start
+  DataStore& store;
+  AuditLog& audit;
+  const ServiceLog& log;
+  const StopSignal& stop;     // fired by signals and `quit`: accept no more connections
+  const StopSignal& abandon;  // fired when the bounded wait on stop is over: end the rest
+};
+
+// The language the client asked for in its Hello: "en" gives English, anything else Chinese.
+enum class AnswerLanguage { zh, en };
+
+}  // namespace pendrel::desktop

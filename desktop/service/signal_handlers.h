@@ -1,0 +1,15 @@
+// The service's signal dispositions: stopping signals fire a StopSignal.
+#pragma once
+
+#include "desktop/service/service.h"
+#include "desktop/service/stop_signal.h"
+
+namespace pendrel::desktop {
+
+// SIGTERM and SIGINT (and SIGHUP in the foreground) fire `stop`; SIGPIPE and, headless,
+// SIGHUP are caught and do nothing. Handlers rather than SIG_IGN or a blocked mask, because
+// both of those would be inherited by the commands the service runs. `stop` must outlive
+// the process's handling of signals.
+void install_signal_handlers(const StopSignal& stop, ServiceMode mode);
+
+}  // namespace pendrel::desktop
