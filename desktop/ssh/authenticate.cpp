@@ -118,6 +118,15 @@ class Login {
         partial_ = true;
         refresh_methods();
         return Step::refused;
+      case SSH_AUTH_ERROR:
+        // A method that fails on our side (no agent running, a key the server cannot take)
+        // is one refusal among others, as long as the connection still stands.
+        if (ssh_is_connected(session_) != 0) {
+          refresh_methods();
+          return Step::refused;
+        }
+        failure_ = broken(status).error();
+        return Step::stop;
       default:
         failure_ = broken(status).error();
         return Step::stop;

@@ -6,12 +6,13 @@
 #include <array>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "desktop/ssh/libssh_handles.h"
 #include "desktop/ssh/request_stop.h"
 #include "desktop/ssh/ssh_connection.h"
 #include "desktop/ssh/ssh_error.h"
-#include "desktop/ssh/stream_capture.h"
+#include "protocol/capped_text.h"
 
 namespace pendrel::desktop {
 namespace {
@@ -49,8 +50,8 @@ int signal_number(std::string_view name) {
 }
 
 struct ChannelState {
-  StreamCapture out;
-  StreamCapture err;
+  OutputCapture out{remote_stream_limit};
+  OutputCapture err{remote_stream_limit};
   std::optional<int> exit_status;
   std::optional<int> exit_signal;
   bool closed = false;
@@ -167,9 +168,11 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::str
   response.exit_code = state.exit_signal ? (*state.exit_signal < 0 ? -1 : 128 + *state.exit_signal)
                        : state.exit_status ? *state.exit_status
                                            : -1;
-  response.stdout_text = state.out.take_text();
-  response.stderr_text = state.err.take_text();
-  response.truncated = state.out.truncated() || state.err.truncated();
+  CappedText out = state.out.finish();
+  CappedText err = state.err.finish();
+  response.stdout_text = std::move(out.text);
+  response.stderr_text = std::move(err.text);
+  response.truncated = out.truncated || err.truncated;
   response.duration_ms = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
   return response;
@@ -183,6 +186,9 @@ std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
                                                 const CancelWatch& cancel) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);
+  if (auto reason = stop.check(); reason != StopReason::none) {
+    return std::unexpected(stop.failure(reason, "the remote command"));
+  }
   auto session = open_ssh_session(target, credentials, keys);
   if (!session) return std::unexpected(session.error());
   // The caller may have left while the login ran; then nothing is started.

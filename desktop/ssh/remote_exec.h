@@ -2,6 +2,7 @@
 // no pseudo-terminal.
 #pragma once
 
+#include <cstddef>
 #include <expected>
 #include <string_view>
 
@@ -10,6 +11,9 @@
 #include "protocol/messages.h"
 
 namespace pendrel::desktop {
+
+// Each of stdout and stderr is cut at this many bytes.
+inline constexpr std::size_t remote_stream_limit = 1'048'576;
 
 // Connects and logs in (see open_ssh_session for those failures), then runs `command` as the
 // remote user's shell reads it. stdout and stderr are kept apart, each cut at

@@ -90,7 +90,7 @@ std::expected<OwnedSession, ErrorBody> connect_session(
     std::string cause(message);
     if (message.starts_with("Timeout connecting")) {
       cause = "the server did not complete the SSH handshake within " +
-              std::to_string(target.connect_timeout.count()) + " ms";
+              seconds_text(target.connect_timeout);
     }
     return std::unexpected(ssh_failure(ErrorCode::connect_failed,
                                        "cannot open SSH to " + endpoint_of(target) + ": " + cause +

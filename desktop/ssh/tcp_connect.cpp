@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <memory>
 
 #include "desktop/ssh/ssh_error.h"
@@ -95,11 +94,8 @@ std::expected<UniqueFd, ErrorBody> connect_tcp(const std::string& address, std::
     if (last_error == 0) return connected;
   }
   if (last_error == ETIMEDOUT) {
-    auto seconds = std::chrono::duration<double>(timeout).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
     return std::unexpected(
-        connect_failure(address, port, std::string("no answer within ") + text + " s"));
+        connect_failure(address, port, "no answer within " + seconds_text(timeout)));
   }
   return std::unexpected(connect_failure(address, port, os_error_text(last_error)));
 }

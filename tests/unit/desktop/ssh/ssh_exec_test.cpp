@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "desktop/ssh/remote_exec.h"
-#include "desktop/ssh/stream_capture.h"
 #include "protocol/unique_fd.h"
 #include "ssh_test_host.h"
 #include "support/temp_dir.h"

@@ -1,10 +1,9 @@
 // The decisions made without a server: which prompts get the password, how a failed
-// negotiation reads, which host-key types are offered first, how output is cut.
+// negotiation reads, which host-key types are offered first.
 #include <gtest/gtest.h>
 
 #include "desktop/ssh/algorithms.h"
 #include "desktop/ssh/authenticate.h"
-#include "desktop/ssh/stream_capture.h"
 
 namespace pendrel::desktop {
 namespace {
@@ -64,28 +63,6 @@ TEST(SshRules, TheAcceptedKeyTypeIsOfferedFirst) {
             "ecdsa-sha2-nistp256,ssh-ed25519,ecdsa-sha2-nistp521,ecdsa-sha2-nistp384,"
             "sk-ssh-ed25519@openssh.com,sk-ecdsa-sha2-nistp256@openssh.com,rsa-sha2-512,"
             "rsa-sha2-256");
-}
-
-TEST(SshRules, OutputIsCutOnACharacterAndStaysWithinTheLimit) {
-  struct Case {
-    std::vector<std::string> chunks;
-    std::string text;
-    bool truncated;
-  };
-  const std::vector<Case> cases{
-      {{"abc", "def"}, "abcdef", false},
-      {{"abcdefgh"}, "abcdefgh", false},
-      {{"abcdefg", "\xC3\xA9"}, "abcdefg", true},            // é cut in half is dropped whole
-      {{"abcdefgh", "ijk"}, "abcdefgh", true},               // the rest is counted, not kept
-      {{"\xFF\xFF\xFF"}, "\xEF\xBF\xBD\xEF\xBF\xBD", true},  // replacements are longer
-  };
-  for (const Case& test : cases) {
-    StreamCapture capture(8);
-    for (const std::string& chunk : test.chunks)
-      capture.append(chunk);
-    EXPECT_EQ(capture.take_text(), test.text);
-    EXPECT_EQ(capture.truncated(), test.truncated);
-  }
 }
 
 }  // namespace
