@@ -1,51 +1,126 @@
 #include "protocol/json_writer.h"
 
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pendrel {
+namespace {
+
+// The escaped form of each byte that needs one; padded so that every escape is copied whole
+// with one fixed-size move.
+struct Escape {
+  std::array<char, 8> text{};
+  std::size_t length = 0;
+};
+
+constexpr std::array<Escape, 256> make_escapes() {
+  constexpr char hex_digits[] = "0123456789abcdef";
+  std::array<Escape, 256> escapes{};
+  for (std::size_t byte = 0; byte < 0x20; ++byte) {
+    escapes[byte] = {{'\\', 'u', '0', '0', hex_digits[byte >> 4], hex_digits[byte & 0x0F]}, 6};
+  }
+  escapes['"'] = {{'\\', '"'}, 2};
+  escapes['\\'] = {{'\\', '\\'}, 2};
+  escapes['\b'] = {{'\\', 'b'}, 2};
+  escapes['\t'] = {{'\\', 't'}, 2};
+  escapes['\n'] = {{'\\', 'n'}, 2};
+  escapes['\f'] = {{'\\', 'f'}, 2};
+  escapes['\r'] = {{'\\', 'r'}, 2};
+  return escapes;
+}
+
+constexpr std::array<Escape, 256> escapes = make_escapes();
+constexpr std::size_t longest_escape = 6;
+
+// Writes the escaped text at `out` and returns its end. `out` must have room for the longest
+// escape per byte plus one padded escape: blocks of sixteen bytes are stored whole before it
+// is known how many of them pass unchanged, which that room always covers.
+char* write_escaped(char* out, std::string_view text) {
+  const char* data = text.data();
+  const std::size_t size = text.size();
+  std::size_t at = 0;
+#if defined(__SSE2__)
+  // Remote output is mostly bytes that pass unchanged, so sixteen are tested at a time.
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  while (at + 16 <= size) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+    // max(byte, 0x1F) == 0x1F exactly for the unsigned bytes 0x00-0x1F.
+    __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(block, last_control), last_control);
+    __m128i special = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
+    if (mask == 0) {
+      out += 16;
+      at += 16;
+      continue;
+    }
+    auto clean = static_cast<std::size_t>(std::countr_zero(mask));
+    out += clean;
+    at += clean;
+    const Escape& escape = escapes[static_cast<unsigned char>(data[at])];
+    std::memcpy(out, escape.text.data(), escape.text.size());
+    out += escape.length;
+    ++at;
+  }
+#endif
+  for (; at < size; ++at) {
+    const Escape& escape = escapes[static_cast<unsigned char>(data[at])];
+    if (escape.length == 0) {
+      *out++ = data[at];
+      continue;
+    }
+    std::memcpy(out, escape.text.data(), escape.text.size());
+    out += escape.length;
+  }
+  return out;
+}
+
+template <typename Number>
+void append_number(std::string& out, Number value) {
+  char digits[24];
+  auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, end);
+}
+
+}  // namespace
+
+void append_json_string_content(std::string& out, std::string_view text) {
+  // Room for the worst case (plus the padding of the last escape's move); only what is
+  // written is kept, and memory beyond it is never touched.
+  const std::size_t used = out.size();
+  out.resize_and_overwrite(
+      used + text.size() * longest_escape + sizeof(Escape::text), [&](char* buffer, std::size_t) {
+        return static_cast<std::size_t>(write_escaped(buffer + used, text) - buffer);
+      });
+}
 
 void append_json_string(std::string& out, std::string_view text) {
-  static constexpr char hex_digits[] = "0123456789abcdef";
   out += '"';
-  std::size_t clean_start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    auto byte = static_cast<unsigned char>(text[i]);
-    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-    out.append(text, clean_start, i - clean_start);
-    clean_start = i + 1;
-    switch (byte) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += "\\u00";
-        out += hex_digits[byte >> 4];
-        out += hex_digits[byte & 0x0F];
-    }
-  }
-  out.append(text, clean_start, text.size() - clean_start);
+  append_json_string_content(out, text);
   out += '"';
 }
+
+JsonWriter::JsonWriter(Drain drain, std::size_t drain_at)
+    : drain_(std::move(drain)), drain_at_(drain_at) {}
 
 void JsonWriter::before_value() {
   if (need_comma_) out_ += ',';
   need_comma_ = true;
+}
+
+void JsonWriter::drain_if_full() {
+  if (drain_ && out_.size() >= drain_at_) {
+    drain_(out_);
+    out_.clear();
+  }
 }
 
 JsonWriter& JsonWriter::begin_object() {
@@ -58,6 +133,7 @@ JsonWriter& JsonWriter::begin_object() {
 JsonWriter& JsonWriter::end_object() {
   out_ += '}';
   need_comma_ = true;
+  drain_if_full();
   return *this;
 }
 
@@ -71,6 +147,7 @@ JsonWriter& JsonWriter::begin_array() {
 JsonWriter& JsonWriter::end_array() {
   out_ += ']';
   need_comma_ = true;
+  drain_if_full();
   return *this;
 }
 
@@ -84,19 +161,32 @@ JsonWriter& JsonWriter::key(std::string_view name) {
 
 JsonWriter& JsonWriter::string(std::string_view text) {
   before_value();
-  append_json_string(out_, text);
+  if (!drain_) {
+    append_json_string(out_, text);
+    return *this;
+  }
+  out_ += '"';
+  while (true) {
+    std::string_view piece = text.substr(0, drain_at_);
+    append_json_string_content(out_, piece);
+    text.remove_prefix(piece.size());
+    if (text.empty()) break;
+    drain_if_full();
+  }
+  out_ += '"';
+  drain_if_full();
   return *this;
 }
 
 JsonWriter& JsonWriter::integer(std::int64_t value) {
   before_value();
-  out_ += std::to_string(value);
+  append_number(out_, value);
   return *this;
 }
 
 JsonWriter& JsonWriter::unsigned_integer(std::uint64_t value) {
   before_value();
-  out_ += std::to_string(value);
+  append_number(out_, value);
   return *this;
 }
 

@@ -2,7 +2,9 @@
 // minimal escaping (quote, backslash, \b \t \n \f \r, other controls as \u00XX, all else raw).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,9 +13,22 @@ namespace pendrel {
 // Appends `text` as a JSON string, quotes included.
 void append_json_string(std::string& out, std::string_view text);
 
+// Appends the escaped form of `text` without quotes. Escaping is byte by byte, so a text
+// escaped in pieces is the text escaped whole.
+void append_json_string_content(std::string& out, std::string_view text);
+
 // Builds one compact JSON value; commas between members and elements are placed for you.
 class JsonWriter {
  public:
+  // Receives the text built so far, which the writer then forgets.
+  using Drain = std::function<void(std::string_view)>;
+
+  JsonWriter() = default;
+  // Hands the text to `drain` whenever it passes `drain_at` bytes (long strings are escaped in
+  // pieces for that), so that a large value is never held whole; text(), take() and
+  // take_line() then hold only the rest.
+  JsonWriter(Drain drain, std::size_t drain_at);
+
   JsonWriter& begin_object();
   JsonWriter& end_object();
   JsonWriter& begin_array();
@@ -34,9 +49,12 @@ class JsonWriter {
 
  private:
   void before_value();
+  void drain_if_full();
 
   std::string out_;
   bool need_comma_ = false;
+  Drain drain_;
+  std::size_t drain_at_ = 0;
 };
 
 }  // namespace pendrel

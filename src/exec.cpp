@@ -55,8 +55,9 @@ std::expected<std::string, std::string> read_stdin_command(int stdin_fd, Languag
   return std::move(*input);
 }
 
-std::string exec_json(const ExecResponse& result) {
-  JsonWriter json;
+// Written in pieces as it is built, so that a large output is never held twice.
+void write_exec_json(LineBufferedSink& out, const ExecResponse& result) {
+  JsonWriter json([&](std::string_view piece) { out.write_through(piece); }, json_piece_bytes);
   json.begin_object()
       .key("exitCode")
       .integer(result.exit_code)
@@ -69,12 +70,12 @@ std::string exec_json(const ExecResponse& result) {
       .key("durationMs")
       .unsigned_integer(result.duration_ms)
       .end_object();
-  return json.take_line();
+  out.write(json.take_line());
 }
 
 void print_exec_result(Output& output, const ExecResponse& result) {
   if (output.json) {
-    output.out.write(exec_json(result));
+    write_exec_json(output.out, result);
     return;
   }
   // Passed through as the remote command wrote them: no label, no line feed added.

@@ -9,8 +9,9 @@
 namespace pendrel {
 namespace {
 
-std::string hosts_json(const std::vector<HostSummary>& hosts) {
-  JsonWriter json;
+// Written in pieces as it is built, so that a long list is never held whole.
+void write_hosts_json(LineBufferedSink& out, const std::vector<HostSummary>& hosts) {
+  JsonWriter json([&](std::string_view piece) { out.write_through(piece); }, json_piece_bytes);
   json.begin_array();
   for (const HostSummary& host : hosts) {
     json.begin_object()
@@ -29,7 +30,7 @@ std::string hosts_json(const std::vector<HostSummary>& hosts) {
         .end_object();
   }
   json.end_array();
-  return json.take_line();
+  out.write(json.take_line());
 }
 
 TableRow split_at_tabs(std::string_view text) {
@@ -72,7 +73,7 @@ int run_ls(const Invocation& invocation, Arguments rest) {
   if (!listed) return listed.error();
 
   if (output.json) {
-    output.out.write(hosts_json(listed->hosts));
+    write_hosts_json(output.out, listed->hosts);
   } else if (listed->hosts.empty()) {
     // Not a result, so it goes to standard error and leaves standard output empty.
     output.err.write(std::string(messages::no_hosts.in(output.lang)) + '\n');

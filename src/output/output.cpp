@@ -10,9 +10,19 @@ void LineBufferedSink::write(std::string_view text) {
     pending_.append(text);
     return;
   }
-  pending_.append(text.substr(0, last_newline + 1));
-  (void)write_all(fd_, pending_);
+  if (pending_.empty()) {
+    // Nothing to join it with: the complete lines go out from where they lie, uncopied.
+    (void)write_all(fd_, text.substr(0, last_newline + 1));
+  } else {
+    pending_.append(text.substr(0, last_newline + 1));
+    (void)write_all(fd_, pending_);
+  }
   pending_.assign(text.substr(last_newline + 1));
+}
+
+void LineBufferedSink::write_through(std::string_view text) {
+  flush();
+  (void)write_all(fd_, text);
 }
 
 void LineBufferedSink::flush() {

@@ -51,6 +51,53 @@ TEST(JsonString, EmptyTextAndRunsOfEscapes) {
   EXPECT_EQ(as_json("x\n"), R"("x\n")");
 }
 
+// Byte by byte, as the escaping is defined; the writer tests bytes in blocks.
+std::string escaped_slowly(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    std::string one(1, c);
+    out += as_json(one).substr(1, as_json(one).size() - 2);
+  }
+  return out + "\"";
+}
+
+TEST(JsonString, EscapesAtEveryPositionOfABlockAndAcrossBlocks) {
+  // High bytes sit beside each escape: a signed comparison would take them for controls.
+  const std::string specials[] = {"\"",   "\\",      "\n",           std::string(1, '\0'),
+                                  "\x1f", "\x1b[0m", "\xe4\xb8\xad", "\x7f\x80\xff"};
+  for (const std::string& special : specials) {
+    for (std::size_t length : {15u, 16u, 17u, 31u, 33u, 64u}) {
+      for (std::size_t at = 0; at + special.size() <= length; ++at) {
+        std::string text(length, 'a');
+        text.replace(at, special.size(), special);
+        text[length - 1] = '\xc3';  // a high byte in the tail the blocks leave
+        ASSERT_EQ(as_json(text), escaped_slowly(text)) << "length " << length << " at " << at;
+      }
+    }
+  }
+}
+
+TEST(JsonWriter, DrainingInPiecesWritesTheSameText) {
+  std::string long_text;
+  for (int i = 0; i < 700; ++i)
+    long_text += "ab\"\t\x01中";
+  auto build = [&](JsonWriter& json) {
+    json.begin_array();
+    for (int i = 0; i < 3; ++i)
+      json.begin_object().key("k").string(long_text).key("n").integer(i).end_object();
+    json.string("").end_array();
+  };
+  JsonWriter whole;
+  build(whole);
+  for (std::size_t drain_at : {1u, 7u, 1000u, 1u << 20}) {
+    std::string drained;
+    JsonWriter pieces([&](std::string_view piece) { drained += piece; }, drain_at);
+    build(pieces);
+    drained += pieces.take_line();
+    EXPECT_EQ(drained, whole.text() + "\n") << "drained at " << drain_at;
+  }
+}
+
 TEST(JsonWriter, PlacesCommasBetweenMembersAndElements) {
   JsonWriter json;
   json.begin_array();
