@@ -135,8 +135,7 @@ std::expected<TransferResponse, ErrorBody> copy_local_file(Direction direction,
   if (!bytes) return std::unexpected(bytes.error());
   // An overwritten file keeps its permissions; a new one gets the source's.
   mode_t mode = (target_exists ? target_info.st_mode : source_info.st_mode) & 0777;
-  if (::fchmod(temp.fd.get(), mode) != 0)
-    return fail("cannot set the mode of", destination, errno);
+  if (::fchmod(temp.fd.get(), mode) != 0) return fail("cannot set the mode of", destination, errno);
   if (::fsync(temp.fd.get()) != 0) return fail("cannot write", destination, errno);
   if (::close(temp.fd.release()) != 0) return fail("cannot write", destination, errno);
   if (::rename(temp.path.c_str(), real_destination.c_str()) != 0) {

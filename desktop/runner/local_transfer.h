@@ -21,7 +21,8 @@ enum class Direction { upload, download };
 // byte count and the duration. A missing source is path_not_found, a refused one
 // permission_denied, a source that is a directory bad_request, a target that is a directory
 // after the rule path_exists.
-[[nodiscard]] std::expected<TransferResponse, ErrorBody> copy_local_file(
-    Direction direction, const std::string& source, const std::string& target);
+[[nodiscard]] std::expected<TransferResponse, ErrorBody> copy_local_file(Direction direction,
+                                                                         const std::string& source,
+                                                                         const std::string& target);
 
 }  // namespace pendrel::desktop
