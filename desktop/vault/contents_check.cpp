@@ -30,9 +30,13 @@ Check check_host(const std::string& id, const VaultHost& host) {
   const std::string owner = "host " + id;
   if (id.empty()) return std::unexpected("a host has an empty id");
   for (auto [text, what] : {std::pair{std::string_view(id), "the id"},
+                            std::pair{std::string_view(host.name), "the name"},
                             std::pair{std::string_view(host.address), "the address"},
                             std::pair{std::string_view(host.username), "the username"}}) {
     if (auto checked = check_text(text, what, owner); !checked) return checked;
+  }
+  for (const std::string& tag : host.tags) {
+    if (auto checked = check_text(tag, "a tag", owner); !checked) return checked;
   }
   if (host.protocol == HostProtocol::ssh && host.address.empty()) {
     return std::unexpected(owner + " has no address");

@@ -118,6 +118,16 @@ Parsed<array> read_array(element value, std::string_view what) {
   return result;
 }
 
+Parsed<void> read_strings_into(element value, const std::string& what,
+                               std::vector<std::string>& out) {
+  auto list = read_array(value, what);
+  if (!list) return std::unexpected(list.error());
+  for (element item : *list) {
+    if (auto read = read_text_into(item, what + " item", out.emplace_back()); !read) return read;
+  }
+  return {};
+}
+
 // Walks an object whose members are all among `names`, each at most once, calling `handle` with
 // the member's index; the members flagged in `required` (bit i for names[i]) must be present.
 Parsed<void> read_members(object members, std::span<const std::string_view> names,
@@ -150,6 +160,8 @@ Parsed<void> read_members(object members, std::span<const std::string_view> name
 }
 
 enum HostMember : std::size_t {
+  host_name,
+  host_tags,
   host_address,
   host_port,
   host_username,
@@ -163,11 +175,22 @@ enum HostMember : std::size_t {
   host_private_key,
   host_key_passphrase,
 };
-constexpr std::array<std::string_view, 12> host_members = {
-    "address",           "port",           "username", "protocol", "cliAllowed", "legacyAlgorithms",
-    "connectTimeoutSec", "maxDurationSec", "useAgent", "password", "privateKey", "keyPassphrase"};
+constexpr std::array<std::string_view, 14> host_members = {"name",
+                                                           "tags",
+                                                           "address",
+                                                           "port",
+                                                           "username",
+                                                           "protocol",
+                                                           "cliAllowed",
+                                                           "legacyAlgorithms",
+                                                           "connectTimeoutSec",
+                                                           "maxDurationSec",
+                                                           "useAgent",
+                                                           "password",
+                                                           "privateKey",
+                                                           "keyPassphrase"};
 // Every member but maxDurationSec and the three credentials.
-constexpr std::uint32_t host_required = 0b0001'0111'1111;
+constexpr std::uint32_t host_required = 0b0000'0101'1111'1111;
 
 Parsed<void> read_protocol_into(element value, std::string_view what, HostProtocol& out) {
   auto text = read_string(value, what);
@@ -190,6 +213,10 @@ Parsed<VaultHost> read_host(element value, const std::string& where) {
   auto handle = [&](std::size_t index, element member) -> Parsed<void> {
     const std::string what = where + " " + std::string(host_members[index]);
     switch (static_cast<HostMember>(index)) {
+      case host_name:
+        return read_text_into(member, what, host.name);
+      case host_tags:
+        return read_strings_into(member, what, host.tags);
       case host_address:
         return read_text_into(member, what, host.address);
       case host_port:
@@ -232,15 +259,10 @@ Parsed<KnownHostKeys> read_known_host(element value, const std::string& where) {
   constexpr std::array<std::string_view, 2> names = {"accepted", "rejected"};
   auto handle = [&](std::size_t index, element member) -> Parsed<void> {
     const std::string what = where + " " + std::string(names[index]);
+    if (index == 1) return read_strings_into(member, what, keys.rejected_fingerprints);
     auto list = read_array(member, what);
     if (!list) return std::unexpected(list.error());
     for (element item : *list) {
-      if (index == 1) {
-        auto fingerprint = read_string(item, what + " item");
-        if (!fingerprint) return std::unexpected(fingerprint.error());
-        keys.rejected_fingerprints.emplace_back(*fingerprint);
-        continue;
-      }
       auto fields = read_object(item, what + " item");
       if (!fields) return std::unexpected(fields.error());
       AcceptedHostKey& key = keys.accepted.emplace_back();

@@ -19,6 +19,13 @@ void write_secret(BodyWriter& json, std::string_view name,
 
 void write_host(BodyWriter& json, const VaultHost& host) {
   json.begin_object();
+  json.key("name");
+  json.string(host.name);
+  json.key("tags");
+  json.begin_array();
+  for (const std::string& tag : host.tags)
+    json.string(tag);
+  json.end_array();
   json.key("address");
   json.string(host.address);
   json.key("port");

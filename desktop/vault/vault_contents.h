@@ -23,9 +23,11 @@ struct HostCredentials {
   std::optional<SecretString> key_passphrase;
 };
 
-// A host as far as it decides where a secret goes: the plain hosts file repeats the address,
-// port, username, protocol and access flag for listing, and must agree with this copy.
+// A host as far as it decides where a secret goes, and all that the plain hosts file repeats
+// for listing while the vault is locked (that file is rewritten from here and must agree).
 struct VaultHost {
+  std::string name;
+  std::vector<std::string> tags;
   std::string address;
   std::uint16_t port = 22;  // 1..65535
   std::string username;

@@ -26,6 +26,8 @@ constexpr std::string_view host_password = "s3cr\"et\\\n\x01pa\xc3\xa9ss";
 VaultContents sample_contents() {
   VaultContents contents;
   VaultHost& web = contents.hosts["h1"];
+  web.name = "网站";
+  web.tags = {"prod", "eu"};
   web.address = "192.0.2.10";
   web.port = 2222;
   web.username = "deploy";
@@ -88,6 +90,7 @@ TEST_F(VaultFile, RoundTripsEveryFieldAndKeepsSecretsOutOfTheFile) {
   const VaultHost& web = vault->contents().hosts.at("h1");
   EXPECT_EQ(web.credentials.password->view(), host_password);
   EXPECT_EQ(web.port, 2222);
+  EXPECT_EQ(web.tags, sample_contents().hosts.at("h1").tags);
   EXPECT_EQ(web.max_duration_sec, 600U);
   EXPECT_EQ(vault->contents().rules_json, sample_contents().rules_json);
   EXPECT_EQ(encoded(vault->contents()), encoded(sample_contents()));

@@ -12,7 +12,7 @@ std::string body_with_host(std::string_view host_members) {
 }
 
 constexpr std::string_view good_host =
-    R"("address":"a","port":22,"username":"u","protocol":"SSH","cliAllowed":true,)"
+    R"("name":"web","tags":["prod"],"address":"a","port":22,"username":"u","protocol":"SSH","cliAllowed":true,)"
     R"("legacyAlgorithms":false,"connectTimeoutSec":10,"useAgent":false)";
 
 std::string host_with(std::string_view replaced, std::string_view by) {
@@ -62,6 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         RejectedBody{host_with(R"("useAgent":false)", R"("useAgent":false,"password":7)"),
                      "password is not a string"},
         RejectedBody{host_with(R"("username":"u",)", ""), "missing member 'username'"},
+        RejectedBody{host_with(R"(["prod"])", R"(["prod",1])"), "tags item is not a string"},
         RejectedBody{
             R"({"hosts":{},"hostKeys":{"a:22":{"accepted":[{"type":"t","key":"k"}],"rejected":[]}},)"
             R"("externalCli":true,"idleLockMinutes":1})",
@@ -74,6 +75,7 @@ TEST(VaultBody, ReadsTheSmallestBodyWithDefaults) {
   auto decoded = decode_vault_body(SecretBytes::copy_of(body_with_host(good_host)));
   ASSERT_TRUE(decoded.has_value()) << decoded.error();
   const VaultHost& host = decoded->hosts.at("h1");
+  EXPECT_EQ(host.tags, std::vector<std::string>{"prod"});
   EXPECT_FALSE(host.max_duration_sec.has_value());
   EXPECT_FALSE(host.credentials.password.has_value());
   EXPECT_TRUE(decoded->rules_json.empty());
