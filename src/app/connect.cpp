@@ -69,6 +69,15 @@ std::expected<Connection, CliFailure> connect_or_launch(const Invocation& invoca
     diagnostics.connected_to_running();
     return std::move(*first);
   }
+  // A socket path that cannot even be addressed (108 bytes or more) is exactly what the
+  // application's marker explains, so its reason beats the bare address error.
+  if (first.error().kind == ConnectError::Kind::io &&
+      first.error().io.kind == IoError::Kind::invalid_input) {
+    if (auto reason = read_unavailable_marker(data_dir)) {
+      diagnostics.service_down(*reason);
+      return std::unexpected(service_down_failure(*reason, language));
+    }
+  }
   if (first.error().kind != ConnectError::Kind::not_running) {
     return std::unexpected(failure_from_connect_error(first.error(), language));
   }

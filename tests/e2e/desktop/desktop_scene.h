@@ -1,0 +1,32 @@
+// The common ground of the service's end-to-end tests: a home and a data directory of their
+// own, the environment both programs get, and pendrel run against them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/desktop_service.h"
+#include "support/run_pendrel.h"
+#include "support/temp_dir.h"
+
+namespace pendrel::testing {
+
+struct DesktopScene {
+  TempDir home;
+  std::string data_dir = home / "data";
+  std::map<std::string, std::string> env = with_data_dir(base_environment(home.path()), data_dir);
+
+  static std::map<std::string, std::string> with_data_dir(std::map<std::string, std::string> env,
+                                                          const std::string& data_dir) {
+    env["PENDREL_DATA_DIR"] = data_dir;
+    return env;
+  }
+
+  [[nodiscard]] RunResult pendrel(std::vector<std::string> args,
+                                  StdoutMode mode = StdoutMode::pipe) const {
+    return run_pendrel({.args = std::move(args), .env = env, .stdout_mode = mode});
+  }
+  [[nodiscard]] std::string audit() const { return read_file(data_dir + "/logs/audit.jsonl"); }
+};
+
+}  // namespace pendrel::testing
