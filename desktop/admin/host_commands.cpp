@@ -54,6 +54,18 @@ std::expected<std::string, AdminFailure> current_user() {
   return std::unexpected(bad_input("cannot tell the current user's name; give --user"));
 }
 
+// A shared name is allowed (two hosts may well be called "db"), but from now on pendrel and
+// these commands can reach them by id only: say so while the person is still at it.
+void note_shared_name(const std::vector<HostRecord>& hosts, const HostRecord& host) {
+  for (const auto& other : hosts) {
+    if (other.id != host.id && other.name == host.name) {
+      std::fprintf(stderr,
+                   "pendrel-desktop: note: host %s is also named %s; use ids to tell them apart\n",
+                   other.id.c_str(), host.name.c_str());
+    }
+  }
+}
+
 void print_id(const HostRecord& host, bool json) {
   if (json) {
     JsonWriter writer;
@@ -92,6 +104,7 @@ Outcome add_host(const AdminContext& context, Arguments& args) {
   host.id = std::move(*id);
   hosts->push_back(host);
   if (auto saved = write_hosts(context, *hosts); !saved) return saved;
+  note_shared_name(*hosts, host);
   print_id(host, options->json);
   return {};
 }
@@ -110,6 +123,7 @@ Outcome set_host(const AdminContext& context, Arguments& args) {
   HostRecord& host = (*hosts)[*index];
   apply_host_options(*options, host);
   if (auto saved = write_hosts(context, *hosts); !saved) return saved;
+  if (options->name) note_shared_name(*hosts, host);
   print_id(host, options->json);
   return {};
 }
