@@ -15,7 +15,7 @@ namespace pendrel::desktop {
 
 // Bytes per SFTP write: below OpenSSH's 256 KiB message limit with room for the header
 // (libssh 0.10 does not split writes itself).
-inline constexpr std::size_t sftp_write_chunk = 192 * 1024;
+inline constexpr std::size_t sftp_write_chunk = 255 * 1024;
 // Bytes per pipelined read, and how many reads are in flight at once.
 inline constexpr std::uint32_t sftp_read_chunk = 64 * 1024;
 inline constexpr int sftp_reads_in_flight = 16;

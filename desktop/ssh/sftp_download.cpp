@@ -75,6 +75,60 @@ class TemporaryFile {
   UniqueFd fd_;
 };
 
+struct CopyFailure {
+  StopReason reason = StopReason::none;  // set when stopped
+  int local_errno = 0;                   // set when the local write failed
+};                                       // neither: the SFTP read failed
+
+// Copies the whole remote file to `out` with reads pipelined: the server answers the next
+// ones while this one is written out. libssh moves the offset on by a whole chunk per
+// request, so a short answer before the end (a server that caps its reads) would leave a
+// gap: the answers still in flight are dropped, the offset is set back to what was received,
+// and reading goes on in chunks of the size the server gave.
+std::expected<std::uint64_t, CopyFailure> copy_remote_file(sftp_file file, int out,
+                                                           RequestStop& stop) {
+  std::deque<std::uint32_t> pending;
+  std::vector<char> buffer(sftp_read_chunk);
+  std::uint32_t chunk = sftp_read_chunk;
+  std::uint64_t bytes = 0;
+  auto fill = [&]() -> bool {
+    while (pending.size() < static_cast<std::size_t>(sftp_reads_in_flight)) {
+      int id = sftp_async_read_begin(file, chunk);
+      if (id < 0) return false;
+      pending.push_back(static_cast<std::uint32_t>(id));
+    }
+    return true;
+  };
+  auto drop_pending = [&]() -> bool {
+    for (std::uint32_t id : pending) {
+      if (sftp_async_read(file, buffer.data(), sftp_read_chunk, id) < 0) return false;
+    }
+    pending.clear();
+    return true;
+  };
+  if (!fill()) return std::unexpected(CopyFailure{});
+  for (;;) {
+    if (auto reason = stop.check(); reason != StopReason::none) {
+      return std::unexpected(CopyFailure{reason, 0});
+    }
+    int got = sftp_async_read(file, buffer.data(), chunk, pending.front());
+    pending.pop_front();
+    if (got < 0) return std::unexpected(CopyFailure{});
+    if (got == 0) break;  // the end: the answers after it are ends too
+    auto written = write_all(out, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    if (!written)
+      return std::unexpected(CopyFailure{StopReason::none, written.error().error_number});
+    bytes += static_cast<std::uint64_t>(got);
+    if (static_cast<std::uint32_t>(got) < chunk) {
+      if (!drop_pending() || sftp_seek64(file, bytes) != 0) return std::unexpected(CopyFailure{});
+      chunk = static_cast<std::uint32_t>(got);
+    }
+    if (!fill()) return std::unexpected(CopyFailure{});
+  }
+  if (!drop_pending()) return std::unexpected(CopyFailure{});
+  return bytes;
+}
+
 }  // namespace
 
 std::expected<TransferResponse, ErrorBody> ssh_download(
@@ -101,50 +155,15 @@ std::expected<TransferResponse, ErrorBody> ssh_download(
   TemporaryFile temporary(*path);
   if (!temporary.valid()) return std::unexpected(local_failure(errno, "write", *path));
 
-  // Reads are pipelined: the server answers the next ones while this one is written out.
-  // libssh advances the offset by a whole chunk per request, so a short answer before the
-  // end would leave a gap; after one, any further data means the copy cannot be trusted.
-  std::deque<std::uint32_t> pending;
-  std::vector<char> buffer(sftp_read_chunk);
-  bool more_to_ask = true;
-  bool short_answer = false;
-  std::uint64_t bytes = 0;
-  auto ask = [&]() -> bool {
-    int id = sftp_async_read_begin(file.get(), sftp_read_chunk);
-    if (id < 0) return false;
-    pending.push_back(static_cast<std::uint32_t>(id));
-    return true;
-  };
-  while (more_to_ask && pending.size() < static_cast<std::size_t>(sftp_reads_in_flight)) {
-    if (!ask()) return std::unexpected(sftp_failure(sftp->get(), "read", remote));
-  }
-  while (!pending.empty()) {
-    if (auto reason = stop.check(); reason != StopReason::none) {
-      return std::unexpected(stop.failure(reason, "the download"));
+  auto bytes = copy_remote_file(file.get(), temporary.fd(), stop);
+  if (!bytes) {
+    if (bytes.error().reason != StopReason::none) {
+      return std::unexpected(stop.failure(bytes.error().reason, "the download"));
     }
-    int got = sftp_async_read(file.get(), buffer.data(), sftp_read_chunk, pending.front());
-    pending.pop_front();
-    if (got < 0) return std::unexpected(sftp_failure(sftp->get(), "read", remote));
-    if (got == 0) {
-      more_to_ask = false;
-      continue;
+    if (bytes.error().local_errno != 0) {
+      return std::unexpected(local_failure(bytes.error().local_errno, "write", *path));
     }
-    if (short_answer) {
-      return std::unexpected(ssh_failure(
-          ErrorCode::internal, "the server answered a read of " + remote +
-                                   " short and then sent more; the download was not kept"));
-    }
-    if (static_cast<std::uint32_t>(got) < sftp_read_chunk) {
-      short_answer = true;
-      more_to_ask = false;
-    }
-    auto written =
-        write_all(temporary.fd(), std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-    if (!written) {
-      return std::unexpected(local_failure(written.error().error_number, "write", *path));
-    }
-    bytes += static_cast<std::uint64_t>(got);
-    if (more_to_ask && !ask()) return std::unexpected(sftp_failure(sftp->get(), "read", remote));
+    return std::unexpected(sftp_failure(sftp->get(), "read", remote));
   }
   mode_t mode = (attributes->permissions & 0777) & ~mode_t{022};
   if (int error = temporary.install(*path, mode); error != 0) {
@@ -153,7 +172,7 @@ std::expected<TransferResponse, ErrorBody> ssh_download(
   TransferResponse response;
   response.local = *path;
   response.remote = canonical_remote_path(sftp->get(), remote);
-  response.bytes = bytes;
+  response.bytes = *bytes;
   response.duration_ms = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
   return response;
