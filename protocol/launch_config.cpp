@@ -15,7 +15,7 @@ namespace {
 // The "autoStart" member of a valid settings object, nothing when the object lacks it, or
 // an unexpected value when the text is not such an object.
 std::expected<std::optional<bool>, simdjson::error_code> parse_auto_start(
-    const std::string& content) {
+    std::string_view content) {
   simdjson::padded_string padded(content);
   simdjson::dom::parser parser;
   simdjson::dom::object settings;
@@ -36,13 +36,18 @@ std::expected<std::optional<bool>, simdjson::error_code> parse_auto_start(
 
 }  // namespace
 
-LaunchConfig load_launch_config(const std::string& working_data_dir) {
-  auto content = read_whole_file(join_path(working_data_dir, "cli-launch.json"));
-  if (!content || !is_valid_utf8(*content)) return LaunchConfig{};
-  auto auto_start = parse_auto_start(*content);
+LaunchConfig parse_launch_config(std::string_view content) {
+  if (!is_valid_utf8(content)) return LaunchConfig{};
+  auto auto_start = parse_auto_start(content);
   // A broken file must not stop the application from being started: keep the default.
   if (!auto_start || !*auto_start) return LaunchConfig{};
   return LaunchConfig{**auto_start};
+}
+
+LaunchConfig load_launch_config(const std::string& working_data_dir) {
+  auto content = read_whole_file(join_path(working_data_dir, "cli-launch.json"));
+  if (!content) return LaunchConfig{};
+  return parse_launch_config(*content);
 }
 
 }  // namespace pendrel

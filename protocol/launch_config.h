@@ -2,12 +2,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace pendrel {
 
 struct LaunchConfig {
   bool auto_start = true;
 };
+
+// The settings in the text of cli-launch.json, by the rule of load_launch_config. Never fails.
+[[nodiscard]] LaunchConfig parse_launch_config(std::string_view content);
 
 // Reads cli-launch.json in the working data directory. A missing, unreadable, non-UTF-8 or
 // invalid file gives auto_start true; only a valid object with "autoStart": false gives false.
