@@ -1,0 +1,164 @@
+// pendrel-desktop's SSH library against OpenSSH's own client on the same loopback sshd:
+// exec of `true`, 20 concurrent execs, and a 256 MiB upload and download against scp.
+// Needs root (the test sshd runs as its own user). Prints a Markdown table.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "desktop/ssh/remote_exec.h"
+#include "desktop/ssh/sftp_transfer.h"
+#include "support/sshd_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace pendrel::desktop;
+using pendrel::testing::SshdFixture;
+using Clock = std::chrono::steady_clock;
+
+double seconds_of(const std::function<void()>& work) {
+  auto started = Clock::now();
+  work();
+  return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+void run_or_die(const std::vector<std::string>& argv) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    // No input, as the library sends none; the output is not part of the measurement.
+    int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+      args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", argv[0].c_str());
+    std::exit(1);
+  }
+}
+
+template <typename Result>
+void check(const Result& result) {
+  if (!result) {
+    std::fprintf(stderr, "%s: %s\n", result.error().code.c_str(), result.error().message.c_str());
+    std::exit(1);
+  }
+}
+
+void print_row(const char* what, double ours, double openssh, const char* unit) {
+  std::printf("| %s | %.3f %s | %.3f %s | %.2fx |\n", what, ours, unit, openssh, unit,
+              ours / openssh);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (auto reason = SshdFixture::skip_reason()) {
+    std::fprintf(stderr, "cannot run: %s\n", reason->c_str());
+    return 1;
+  }
+  const int execs = argc > 1 ? std::atoi(argv[1]) : 50;
+  const std::size_t transfer_bytes = std::size_t{256} << 20;
+  SshdFixture server;
+  pendrel::testing::TempDir local;
+  const std::string key_file = local / "id";
+  pendrel::testing::write_file(key_file, server.plain_key());
+  std::filesystem::permissions(key_file, std::filesystem::perms::owner_read);
+  pendrel::testing::write_file(
+      local / "known_hosts",
+      "[127.0.0.1]:" + std::to_string(server.port()) + " " + server.host_key_line() + "\n");
+  const std::string key_text = server.plain_key();
+  SshTarget target{"127.0.0.1",
+                   server.port(),
+                   server.user(),
+                   LegacyAlgorithms::off,
+                   std::chrono::milliseconds(10'000),
+                   std::nullopt};
+  SshCredentials credentials;
+  credentials.private_key = key_text;
+  const KnownHostKeys keys{{server.host_key_line()}, {}};
+  const CancelWatch no_cancel;
+  const std::vector<std::string> ssh_options{"-o", "BatchMode=yes",
+                                             "-o", "ControlMaster=no",
+                                             "-o", "UserKnownHostsFile=" + (local / "known_hosts"),
+                                             "-o", "GlobalKnownHostsFile=/dev/null",
+                                             "-i", key_file,
+                                             "-F", "/dev/null"};
+  auto openssh = [&](const char* program, std::vector<std::string> tail, bool port_upper) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), ssh_options.begin(), ssh_options.end());
+    argv.insert(argv.end(), {port_upper ? "-P" : "-p", std::to_string(server.port())});
+    argv.insert(argv.end(), tail.begin(), tail.end());
+    run_or_die(argv);
+  };
+  const std::string remote_host = server.user() + "@127.0.0.1";
+
+  std::printf("| measurement | this library | OpenSSH | ratio |\n|---|---|---|---|\n");
+  double ours = seconds_of([&] {
+    for (int i = 0; i < execs; ++i)
+      check(ssh_exec(target, credentials, keys, "true", no_cancel));
+  });
+  double theirs = seconds_of([&] {
+    for (int i = 0; i < execs; ++i)
+      openssh("ssh", {remote_host, "true"}, false);
+  });
+  print_row("exec `true`, per run", ours * 1000 / execs, theirs * 1000 / execs, "ms");
+
+  constexpr int concurrent = 20;
+  ours = seconds_of([&] {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < concurrent; ++i) {
+      threads.emplace_back([&] { check(ssh_exec(target, credentials, keys, "true", no_cancel)); });
+    }
+    for (std::thread& thread : threads)
+      thread.join();
+  });
+  theirs = seconds_of([&] {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < concurrent; ++i) {
+      threads.emplace_back([&] { openssh("ssh", {remote_host, "true"}, false); });
+    }
+    for (std::thread& thread : threads)
+      thread.join();
+  });
+  print_row("20 concurrent execs, wall", ours * 1000, theirs * 1000, "ms");
+
+  const std::string source = local / "source";
+  {
+    std::string chunk(1 << 20, '\0');
+    for (std::size_t i = 0; i < chunk.size(); ++i)
+      chunk[i] = static_cast<char>(i * 7 + i / 251);
+    std::FILE* file = std::fopen(source.c_str(), "wb");
+    for (std::size_t written = 0; written < transfer_bytes; written += chunk.size()) {
+      std::fwrite(chunk.data(), 1, chunk.size(), file);
+    }
+    std::fclose(file);
+  }
+  const std::string remote = server.files_dir() + "/big";
+  const double mebibytes = static_cast<double>(transfer_bytes) / (1 << 20);
+  ours =
+      seconds_of([&] { check(ssh_upload(target, credentials, keys, source, remote, no_cancel)); });
+  theirs = seconds_of([&] { openssh("scp", {source, remote_host + ":" + remote}, true); });
+  print_row("256 MiB upload", mebibytes / ours, mebibytes / theirs, "MiB/s");
+  ours = seconds_of(
+      [&] { check(ssh_download(target, credentials, keys, remote, local / "back", no_cancel)); });
+  theirs = seconds_of([&] { openssh("scp", {remote_host + ":" + remote, local / "back2"}, true); });
+  print_row("256 MiB download", mebibytes / ours, mebibytes / theirs, "MiB/s");
+  return 0;
+}
