@@ -17,7 +17,7 @@ namespace pendrel::desktop {
 // (libssh 0.10 does not split writes itself).
 inline constexpr std::size_t sftp_write_chunk = 255 * 1024;
 // Bytes per pipelined read, and how many reads are in flight at once.
-inline constexpr std::uint32_t sftp_read_chunk = 64 * 1024;
+inline constexpr std::uint32_t sftp_read_chunk = 128 * 1024;
 inline constexpr int sftp_reads_in_flight = 16;
 
 // The SFTP subsystem, or sftp_unavailable when the server has none or it does not start.
