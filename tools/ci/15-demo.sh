@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# The README's main job against the suite's build: a LOCAL host, the service started by
+# pendrel, ls and exec in both output modes, the service stopped again.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+tools/demo.sh build
