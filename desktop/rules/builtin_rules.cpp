@@ -34,30 +34,45 @@ constexpr std::array rules = {
         R"(|--no-preserve-root)" OPTION_END R"())",
         "递归强制删除根目录、家目录、当前目录或系统目录",
         "forced recursive removal of /, the home or current directory, or a system directory",
+        "rm",
+        "",
+        7,
     },
     BuiltinRule{
         "mkfs",
         R"((?:mkfs(?:\.\w+)?|mke2fs))" OPTION_END,
         "创建文件系统（会抹掉设备上的数据）",
         "making a file system (erases the device)",
+        "mkfs mkfs.* mke2fs",
+        "",
+        4,
     },
     BuiltinRule{
         "dd-device",
         R"(dd\s)" ARGS R"(of=)" DISK_DEVICE,
         "用 dd 写入磁盘设备",
         "dd writing onto a disk device",
+        "dd",
+        "/dev/",
+        12,
     },
     BuiltinRule{
         "wipe-device",
         R"((?:shred|wipefs|blkdiscard)\s)" ARGS DISK_DEVICE,
         "擦除磁盘设备（shred、wipefs、blkdiscard）",
         "wiping a disk device (shred, wipefs, blkdiscard)",
+        "shred wipefs blkdiscard",
+        "/dev/",
+        12,
     },
     BuiltinRule{
         "redirect-to-device",
         R"([^;|\n]*?>>?\|?\s*)" DISK_DEVICE,
         "把输出重定向到磁盘设备",
         "redirecting output onto a disk device",
+        "",
+        "> /dev/",
+        0,
     },
     BuiltinRule{
         "power",
@@ -66,12 +81,18 @@ constexpr std::array rules = {
         R"(|(?:start|isolate)\s)" ARGS R"((?:poweroff|reboot|halt|kexec)\.target)))",
         "关机或重启",
         "shutting down or rebooting the machine",
+        "shutdown reboot halt poweroff telinit init:6 systemctl:12",
+        "",
+        4,
     },
     BuiltinRule{
         "fork-bomb",
         R"([\w:.-]+\s*\(\s*\)\s*\{\s*[\w:.-]+\s*\|\s*[\w:.-]+\s*&\s*;?\s*\})",
         "fork 炸弹",
         "a fork bomb",
+        "",
+        "( ) { | & }",
+        0,
     },
     BuiltinRule{
         "chmod-root",
@@ -80,12 +101,18 @@ constexpr std::array rules = {
         R"(\s)" ARGS R"((?:-[A-Za-z]*R[A-Za-z]*|--recursive))" OPTION_END R"())",
         "递归修改根目录的权限或属主",
         "recursively changing the mode or owner of /",
+        "chmod chown chgrp",
+        "",
+        9,
     },
     BuiltinRule{
         "kill-all",
-        R"(kill\s+(?:(?:-s|-n|--signal)\s+\S+\s+|-\S+\s+)+-1)" OPTION_END,
+        R"(kill\s+(?:(?:-s|-n|--signal)\s+[^\s;&|]+\s+|-[^\s;&|]+\s+)+-1)" OPTION_END,
         "向所有进程发送信号",
         "signalling every process",
+        "kill",
+        "-1",
+        10,
     },
     BuiltinRule{
         "firewall-flush",
@@ -93,25 +120,37 @@ constexpr std::array rules = {
         R"(|nft\s)" ARGS R"(flush\s+ruleset))" OPTION_END,
         "清空防火墙规则",
         "flushing the firewall rules",
+        "iptables ip6tables iptables-legacy ip6tables-legacy iptables-nft ip6tables-nft nft:17",
+        "",
+        10,
     },
     BuiltinRule{
         "crontab-remove",
         R"(crontab\s)" ARGS R"(-[A-Za-z]*r[A-Za-z]*)" OPTION_END,
         "删除 crontab",
         "removing the crontab",
+        "crontab",
+        "",
+        10,
     },
     BuiltinRule{
         "find-delete-root",
         R"(find\s)" ARGS QUOTES R"(/+\*?)" QUOTES R"(\s)" ARGS R"(-delete)" OPTION_END,
         "从根目录开始用 find 删除文件",
         "find deleting files from /",
+        "find",
+        "-delete",
+        13,
     },
     BuiltinRule{
         "git-force-push",
-        R"(git(?:\s+-[Cc]\s+\S+|\s+--?[\w-]+(?:=\S*)?)*\s+push\s)" ARGS
+        R"(git(?:\s+-[Cc]\s+[^\s;&|]+|\s+--?[\w-]+(?:=[^\s;&|]*)?)*\s+push\s)" ARGS
         R"((?:--force|-[A-Za-z]*f[A-Za-z]*))" OPTION_END,
         "强制推送（--force 或 -f，不含 --force-with-lease）",
         "a forced push (--force or -f, not --force-with-lease)",
+        "git",
+        "push",
+        10,
     },
     BuiltinRule{
         "pipe-to-shell",
@@ -119,8 +158,14 @@ constexpr std::array rules = {
         R"((?:\S*/)?(?:ba|da|z|k|a)?sh(?:$|[\s;&|)`]))",
         "把下载的内容直接交给 shell 执行",
         "piping a download into a shell",
+        "curl wget",
+        "sh",
+        0,
     },
 };
+
+// A RuleSet files the built-ins in a 64-bit mask.
+static_assert(rules.size() <= 64);
 
 #undef ARGS
 #undef WORD_END

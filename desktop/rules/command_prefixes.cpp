@@ -209,6 +209,12 @@ std::optional<std::size_t> skip_redirection(std::string_view text, std::size_t p
 
 }  // namespace
 
+bool is_wrapper_or_shell(std::string_view program) {
+  return may_be_wrapper_or_shell(program) &&
+         (std::ranges::find(wrappers, program, &Wrapper::name) != wrappers.end() ||
+          std::ranges::find(shells, program) != shells.end());
+}
+
 std::optional<FoundCommand> find_command(std::string_view text, std::size_t start,
                                          std::size_t limit) {
   std::size_t pos = start;

@@ -32,4 +32,7 @@ struct FoundCommand {
 [[nodiscard]] std::optional<FoundCommand> find_command(std::string_view text, std::size_t start,
                                                        std::size_t limit);
 
+// Whether find_command steps over `program` as a wrapper or reads it as a shell.
+[[nodiscard]] bool is_wrapper_or_shell(std::string_view program);
+
 }  // namespace pendrel::desktop

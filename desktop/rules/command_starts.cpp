@@ -72,7 +72,8 @@ std::size_t CommandStarts::scan() {
       while (end < script_.size() && is_keyword_letter(script_[end]))
         ++end;
       pos_ = end;
-      if (end == script_.size() || ends_word(script_[end])) {
+      bool keyword_length = end - pos >= 2 && end - pos <= 5;
+      if (keyword_length && (end == script_.size() || ends_word(script_[end]))) {
         std::string_view word = script_.substr(pos, end - pos);
         for (std::string_view keyword : command_keywords) {
           if (word == keyword) return end;

@@ -1,24 +1,47 @@
-// The inside of a RuleSet: the compiled patterns, shared by its copies.
+// The inside of a RuleSet: the compiled patterns and the filters that spare most of them.
 #pragma once
 
 #include <re2/re2.h>
 #include <re2/set.h>
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "desktop/rules/rule_set.h"
 
 namespace pendrel::desktop {
 
+// A set of built-in rules, as bits by their index among the enabled built-ins.
+using RuleMask = std::uint64_t;
+
 struct RuleSet::Compiled {
+  // Every enabled rule in the order tried: built-ins [0, builtin_count), then user rules.
   std::vector<std::string> names;
-  std::vector<std::unique_ptr<RE2>> patterns;  // anchored at the start when matched
-  // All patterns at once, so that a command start costs one pass however many rules there are;
-  // empty when there are no rules.
-  std::optional<RE2::Set> any;
+  std::vector<std::unique_ptr<RE2>> patterns;  // matched anchored at the start
+  std::size_t builtin_count = 0;
+  // A built-in filed under a program name, with the length of its shortest match there.
+  struct ProgramRule {
+    std::size_t rule = 0;
+    std::size_t shortest = 0;
+  };
+  // The built-ins to try for a program name: exact names and name prefixes (views into the
+  // built-in table, which is static).
+  std::unordered_map<std::string_view, std::vector<ProgramRule>> by_program;
+  std::vector<std::pair<std::string_view, ProgramRule>> by_program_prefix;
+  std::array<bool, 256> program_initials{};  // the first bytes of those names
+  std::vector<std::size_t> anywhere;         // built-ins for any program
+  // The texts that built-ins need (distinct), and for each built-in the indexes of its texts.
+  std::vector<std::string_view> needed_texts;
+  std::vector<std::vector<std::size_t>> needs;
+  // The user rules at once, so that a command start costs one pass however many there are.
+  std::optional<RE2::Set> user_rules;
 };
 
 }  // namespace pendrel::desktop

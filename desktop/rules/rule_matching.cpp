@@ -1,6 +1,7 @@
 // RuleSet::find_match: walks the command starts of a text and tries the rules at each.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,59 @@ struct LocalHit {
   std::size_t end = 0;
 };
 
+// Where each text that built-ins need occurs in one script, to pass over the starts whose
+// window lacks it.
+class NeededTexts {
+ public:
+  NeededTexts(const RuleSet::Compiled& rules, std::string_view text) : rules_(rules) {
+    for (std::string_view needed : rules.needed_texts) {
+      std::vector<std::size_t>& found = occurrences_.emplace_back();
+      for (std::size_t at = text.find(needed); at != std::string_view::npos;
+           at = text.find(needed, at + 1)) {
+        found.push_back(at);
+      }
+    }
+  }
+
+  // Whether every text that `rule` needs occurs within [begin, limit).
+  [[nodiscard]] bool present_for(std::size_t rule, std::size_t begin, std::size_t limit) const {
+    for (std::size_t text : rules_.needs[rule]) {
+      const std::vector<std::size_t>& found = occurrences_[text];
+      auto first = std::ranges::lower_bound(found, begin);
+      if (first == found.end() || *first + rules_.needed_texts[text].size() > limit) return false;
+    }
+    return true;
+  }
+
+  // The any-program built-ins whose text occurs within [begin, limit).
+  [[nodiscard]] RuleMask anywhere_within(std::size_t begin, std::size_t limit) const {
+    RuleMask mask = 0;
+    for (std::size_t rule : rules_.anywhere) {
+      if (present_for(rule, begin, limit)) mask |= RuleMask{1} << rule;
+    }
+    return mask;
+  }
+
+ private:
+  const RuleSet::Compiled& rules_;
+  std::vector<std::vector<std::size_t>> occurrences_;
+};
+
+// Whether the first `length` bytes of `candidate` exist and hold no ; & or |.
+bool reaches_length(std::string_view candidate, std::size_t length) {
+  if (candidate.size() < length) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    char c = candidate[i];
+    if (c == ';' || c == '&' || c == '|') return false;
+  }
+  return true;
+}
+
+struct RuleMatch {
+  std::size_t rule = 0;
+  std::size_t length = 0;  // of the matched text
+};
+
 class Examiner {
  public:
   Examiner(const RuleSet::Compiled& rules, std::size_t nested_budget)
@@ -34,6 +88,7 @@ class Examiner {
   std::optional<LocalHit> examine(std::string_view script, int depth) {
     JoinedScript joined(script);
     std::string_view text = joined.text();
+    NeededTexts needed(rules_, text);
     auto map_range = [&](std::size_t begin, std::size_t end) {
       std::size_t mapped_begin = joined.original_offset(begin);
       std::size_t mapped_end = end > begin ? joined.original_offset(end - 1) + 1 : mapped_begin;
@@ -42,23 +97,26 @@ class Examiner {
     // The starts ahead of the current one, in a ring: the window of a start ends at the
     // start `window_starts` further on.
     CommandStarts starts(text, joined.continuation_starts());
+    constexpr std::size_t ring_mask = RuleSet::window_starts;
+    static_assert((ring_mask & (ring_mask + 1)) == 0, "the ring's size is a power of two");
     std::array<std::size_t, RuleSet::window_starts + 1> ring{};
     for (std::size_t& slot : ring)
       slot = starts.next();
     std::size_t line_end = CommandStarts::none;
-    for (std::size_t index = 0; ring[index % ring.size()] != CommandStarts::none; ++index) {
-      std::size_t start = ring[index % ring.size()];
-      std::size_t window_end = ring[(index + RuleSet::window_starts) % ring.size()];
-      ring[index % ring.size()] = window_end == CommandStarts::none ? window_end : starts.next();
+    for (std::size_t index = 0; ring[index & ring_mask] != CommandStarts::none; ++index) {
+      std::size_t start = ring[index & ring_mask];
+      std::size_t window_end = ring[(index + RuleSet::window_starts) & ring_mask];
+      ring[index & ring_mask] = window_end == CommandStarts::none ? window_end : starts.next();
       if (line_end == CommandStarts::none || start > line_end) {
         line_end = start;
         while (line_end < text.size() && !is_line_break(text[line_end]))
           ++line_end;
       }
       std::size_t limit = std::min(line_end, window_end);
+      if (passes_over(text, start, limit, needed)) continue;
       auto command = find_command(text, start, limit);
       if (!command) continue;
-      if (auto hit = match_command(text, start, *command, limit)) {
+      if (auto hit = match_command(text, needed, start, *command, limit)) {
         auto [begin, end] = map_range(hit->begin, hit->end);
         hit->begin = begin;
         hit->end = end;
@@ -80,63 +138,127 @@ class Examiner {
 
  private:
   // The rules see the program's name followed by the rest of the window as written; then, if
-  // prefixes were removed, the command as written from its first word.
-  std::optional<LocalHit> match_command(std::string_view text, std::size_t start,
-                                        const FoundCommand& command, std::size_t limit) {
+  // prefixes were removed, the command as written from its first word (where only the
+  // any-program built-ins and the user rules apply).
+  std::optional<LocalHit> match_command(std::string_view text, const NeededTexts& needed,
+                                        std::size_t start, const FoundCommand& command,
+                                        std::size_t limit) {
     const std::string& program = command.program;
     std::size_t program_length = program.size();
     std::size_t name_begin = command.word_end - std::min(program_length, command.word_end);
     bool name_as_written = command.word_end - command.word_begin >= program_length &&
                            text.substr(name_begin, program_length) == program;
     if (name_as_written) {
-      if (auto hit = match_at(text, name_begin, limit)) return hit;
+      std::string_view candidate = text.substr(name_begin, limit - name_begin);
+      RuleMask candidates = builtins_for(program, candidate, needed, command.word_begin, limit);
+      if (auto match = first_match(candidate, candidates)) {
+        return LocalHit{match->rule, std::string(candidate.substr(0, match->length)), name_begin,
+                        name_begin + match->length};
+      }
     } else {
       candidate_.assign(program);
       candidate_.append(text.substr(command.word_end, limit - command.word_end));
-      if (auto rule = first_matching_rule(candidate_)) {
-        std::size_t length = match_length(*rule, candidate_);
-        std::size_t end = length <= program_length ? command.word_end
-                                                   : command.word_end + (length - program_length);
-        return LocalHit{*rule, candidate_.substr(0, length), command.word_begin, end};
+      RuleMask candidates = builtins_for(program, candidate_, needed, command.word_begin, limit);
+      if (auto match = first_match(candidate_, candidates)) {
+        std::size_t end = match->length <= program_length
+                              ? command.word_end
+                              : command.word_end + (match->length - program_length);
+        return LocalHit{match->rule, candidate_.substr(0, match->length), command.word_begin, end};
       }
     }
     std::size_t written_begin = skip_blanks(text, start, limit);
     if (written_begin < name_begin || !name_as_written) {
-      return match_at(text, written_begin, limit);
+      std::string_view candidate = text.substr(written_begin, limit - written_begin);
+      // Without prefixes the command as written differs only in its name's quoting or path,
+      // which the any-program built-ins do not look at.
+      RuleMask anywhere =
+          written_begin < command.word_begin ? needed.anywhere_within(written_begin, limit) : 0;
+      if (auto match = first_match(candidate, anywhere)) {
+        return LocalHit{match->rule, std::string(candidate.substr(0, match->length)), written_begin,
+                        written_begin + match->length};
+      }
     }
     return std::nullopt;
   }
 
-  std::optional<LocalHit> match_at(std::string_view text, std::size_t begin, std::size_t limit) {
-    std::string_view candidate = text.substr(begin, limit - begin);
-    auto rule = first_matching_rule(candidate);
-    if (!rule) return std::nullopt;
-    std::size_t length = match_length(*rule, candidate);
-    return LocalHit{*rule, std::string(candidate.substr(0, length)), begin, begin + length};
-  }
-
-  std::size_t match_length(std::size_t rule, std::string_view candidate) const {
-    re2::StringPiece span;
-    re2::StringPiece input(candidate.data(), candidate.size());
-    if (rules_.patterns[rule]->Match(input, 0, input.size(), RE2::ANCHOR_START, &span, 1)) {
-      return span.size();
+  // Whether the command at `start` can be passed over without reading it: its first word is
+  // plain (no quotes, path, assignment or redirection) and names no rule's program, no wrapper
+  // and no shell; no any-program rule's text is in its window; there are no user rules. Nearly
+  // every command start ends here, which keeps hostile inputs with a start every byte cheap.
+  [[nodiscard]] bool passes_over(std::string_view text, std::size_t start, std::size_t limit,
+                                 const NeededTexts& needed) const {
+    if (rules_.user_rules) return false;
+    std::size_t begin = skip_blanks(text, start, limit);
+    if (begin == limit) return true;
+    std::size_t end = begin;
+    while (end < limit && is_plain_word_byte(text[end]))
+      ++end;
+    if (end == begin) return false;
+    if (end < limit && (!ends_word(text[end]) || text[end] == '<' || text[end] == '>')) {
+      return false;
     }
-    return 0;
+    std::string_view word = text.substr(begin, end - begin);
+    return !is_wrapper_or_shell(word) &&
+           builtins_for(word, text.substr(begin, limit - begin), needed, begin, limit) == 0;
   }
 
-  std::optional<std::size_t> first_matching_rule(std::string_view candidate) const {
-    if (!rules_.any) return std::nullopt;
+  static bool is_plain_word_byte(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+           (byte >= '0' && byte <= '9') || byte == '_' || byte == '-' || byte == '.' ||
+           byte == ',' || byte == ':' || byte == '@' || byte == '%' || byte == '+' || byte >= 0x80;
+  }
+
+  // The built-ins worth running on `candidate`, the command of `program` whose text is
+  // [begin, limit): those filed under the program whose shortest match fits and whose
+  // needed text occurs, and the any-program ones whose needed text occurs.
+  [[nodiscard]] RuleMask builtins_for(std::string_view program, std::string_view candidate,
+                                      const NeededTexts& needed, std::size_t begin,
+                                      std::size_t limit) const {
+    RuleMask mask = needed.anywhere_within(begin, limit);
+    if (program.empty() || !rules_.program_initials[static_cast<unsigned char>(program[0])]) {
+      return mask;
+    }
+    auto consider = [&](const RuleSet::Compiled::ProgramRule& filed) {
+      if (reaches_length(candidate, filed.shortest) &&
+          needed.present_for(filed.rule, begin, limit)) {
+        mask |= RuleMask{1} << filed.rule;
+      }
+    };
+    if (auto found = rules_.by_program.find(program); found != rules_.by_program.end()) {
+      for (const auto& filed : found->second)
+        consider(filed);
+    }
+    for (const auto& [prefix, filed] : rules_.by_program_prefix) {
+      if (program.starts_with(prefix)) consider(filed);
+    }
+    return mask;
+  }
+
+  // The first of the `candidates` built-ins, then of the user rules, that matches.
+  std::optional<RuleMatch> first_match(std::string_view candidate, RuleMask candidates) const {
     re2::StringPiece input(candidate.data(), candidate.size());
-    // Asking only whether any rule matches spares the set an allocation; nearly every start
-    // matches none, and the few that do are resolved rule by rule below.
+    re2::StringPiece span;
+    // Asking first whether a rule matches at all lets RE2 answer from its automaton alone;
+    // the matched text costs a second, slower run, made only for the rule that matched.
+    auto match = [&](std::size_t rule) -> std::optional<RuleMatch> {
+      const RE2& pattern = *rules_.patterns[rule];
+      if (!pattern.Match(input, 0, input.size(), RE2::ANCHOR_START, nullptr, 0)) return {};
+      if (!pattern.Match(input, 0, input.size(), RE2::ANCHOR_START, &span, 1)) return {};
+      return RuleMatch{rule, span.size()};
+    };
+    for (; candidates != 0; candidates &= candidates - 1) {
+      if (auto found = match(static_cast<std::size_t>(std::countr_zero(candidates)))) return found;
+    }
+    if (!rules_.user_rules) return std::nullopt;
+    // Asking only whether any user rule matches spares the set an allocation; should the set
+    // fail (out of memory), the rules are tried one by one all the same.
     RE2::Set::ErrorInfo error{};
-    if (!rules_.any->Match(input, nullptr, &error) && error.kind == RE2::Set::kNoError) {
+    if (!rules_.user_rules->Match(input, nullptr, &error) && error.kind == RE2::Set::kNoError) {
       return std::nullopt;
     }
-    for (std::size_t i = 0; i < rules_.patterns.size(); ++i) {
-      if (rules_.patterns[i]->Match(input, 0, input.size(), RE2::ANCHOR_START, nullptr, 0)) {
-        return i;
-      }
+    for (std::size_t rule = rules_.builtin_count; rule < rules_.patterns.size(); ++rule) {
+      if (auto found = match(rule)) return found;
     }
     return std::nullopt;
   }

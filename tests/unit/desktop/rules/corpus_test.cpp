@@ -97,6 +97,30 @@ TEST(RulesCorpus, EveryCaseHitsItsRuleOrPasses) {
   }
 }
 
+// The built-ins are filed by program and needed text so that most starts skip them; the same
+// patterns as user rules are tried everywhere. Both must agree on every case.
+TEST(RulesCorpus, FilingTheBuiltinsChangesNoResult) {
+  std::vector<std::string> malformed;
+  std::vector<CorpusCase> cases = load_corpus(malformed);
+  RuleSettings unfiled;
+  for (const BuiltinRule& rule : builtin_rules()) {
+    unfiled.disabled_builtins.emplace_back(rule.name);
+    unfiled.user_rules.push_back({"u-" + std::string(rule.name), std::string(rule.pattern), true});
+  }
+  auto plain = RuleSet::build(unfiled);
+  ASSERT_TRUE(plain) << plain.error().detail;
+  RuleSet filed;
+  std::string differences;
+  for (const CorpusCase& c : cases) {
+    auto expected = plain->find_match(c.command);
+    if (expected) expected->rule.erase(0, 2);
+    if (filed.find_match(c.command) != expected) {
+      differences += c.file + ":" + std::to_string(c.line) + "\n";
+    }
+  }
+  EXPECT_TRUE(differences.empty()) << differences;
+}
+
 // Inputs built to make a careless checker quadratic, deeply recursive or lost; each is 1 MiB.
 // Timing is measured in bench/rules_bench.cpp; here each must be read to its end.
 TEST(RulesCorpus, WorstCaseInputsAreReadToTheEnd) {
