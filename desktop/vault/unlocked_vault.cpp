@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "desktop/vault/atomic_file.h"
+#include "desktop/vault/contents_check.h"
 #include "desktop/vault/key_sealing.h"
 #include "desktop/vault/vault_body.h"
 #include "protocol/os_error.h"
@@ -145,6 +146,9 @@ std::expected<UnlockedVault, VaultError> UnlockedVault::create(std::string path,
   struct stat status {};
   if (::lstat(path.c_str(), &status) == 0) {
     return fail(VaultFailure::already_exists, path + " exists");
+  }
+  if (auto checked = check_contents(contents); !checked) {
+    return fail(VaultFailure::invalid_contents, checked.error());
   }
   SecretBytes data_key = make_data_key();
   auto header = make_header(password, strength, data_key);
