@@ -101,14 +101,17 @@ int run_service(ServiceMode mode) {
     return 1;
   }
   ServicePaths paths = service_paths(working_form(*found));
-  if (auto prepared = prepare_directories(paths); !prepared) {
-    say(prepared.error());
-    // The log may still be writable (a refused run/ leaves logs/ alone).
-    if (mode == ServiceMode::headless) ServiceLog::to_file(paths.logs_dir).write(prepared.error());
+  auto run = prepare_run_directory(paths);
+  auto logs = prepare_logs_directory(paths);
+  // Without logs/ the lines go to standard error, and the problem is the marker's reason.
+  ServiceLog log = mode == ServiceMode::foreground || !logs ? ServiceLog::to_stderr()
+                                                            : ServiceLog::to_file(paths.logs_dir);
+  if (!run) {
+    say(run.error());
+    // The log may still be writable: a refused run/ leaves logs/ alone.
+    if (mode == ServiceMode::headless && logs) log.write(run.error());
     return 1;
   }
-  ServiceLog log = mode == ServiceMode::foreground ? ServiceLog::to_stderr()
-                                                   : ServiceLog::to_file(paths.logs_dir);
 
   auto lock = acquire_instance_lock(paths.lock);
   if (!lock) {
@@ -128,6 +131,7 @@ int run_service(ServiceMode mode) {
   install_signal_handlers(stop, mode);
   log.write("starting version " + std::string(app_version) + " for " + paths.data_dir);
 
+  if (!logs) return serve_unavailable(paths, logs.error(), log, stop);
   auto listener = open_listener(paths.socket);
   if (!listener) {
     if (listener.error().kind == ListenFailure::Kind::another_service) {

@@ -45,11 +45,16 @@ ServicePaths service_paths(const std::string& data_dir) {
   return paths;
 }
 
-std::expected<void, std::string> prepare_directories(const ServicePaths& paths) {
-  for (const std::string* directory : {&paths.data_dir, &paths.logs_dir}) {
-    if (auto made = make_directories(*directory); !made) {
-      return std::unexpected("cannot create " + *directory + ": " + os_error_text(made.error()));
-    }
+std::expected<void, std::string> prepare_logs_directory(const ServicePaths& paths) {
+  if (::mkdir(paths.logs_dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    return std::unexpected("cannot create " + paths.logs_dir + ": " + os_error_text(errno));
+  }
+  return {};
+}
+
+std::expected<void, std::string> prepare_run_directory(const ServicePaths& paths) {
+  if (auto made = make_directories(paths.data_dir); !made) {
+    return std::unexpected("cannot create " + paths.data_dir + ": " + os_error_text(made.error()));
   }
   if (::mkdir(paths.run_dir.c_str(), 0700) != 0 && errno != EEXIST) {
     return std::unexpected("cannot create " + paths.run_dir + ": " + os_error_text(errno));

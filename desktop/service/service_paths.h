@@ -17,9 +17,12 @@ struct ServicePaths {
 
 [[nodiscard]] ServicePaths service_paths(const std::string& data_dir);
 
-// Creates the data directory (missing parents included), run/ and logs/ with mode 0700 and
-// checks run/: a symbolic link, a directory of another user or one that others may enter is
-// refused. The error is the reason, for standard error and the log.
-[[nodiscard]] std::expected<void, std::string> prepare_directories(const ServicePaths& paths);
+// Creates the data directory (missing parents included) and run/ with mode 0700 and checks
+// run/: a symbolic link, a directory of another user or one that others may enter is refused.
+// The error is the reason, for standard error and the log.
+[[nodiscard]] std::expected<void, std::string> prepare_run_directory(const ServicePaths& paths);
+
+// Creates logs/ with mode 0700 when missing. The error is the reason.
+[[nodiscard]] std::expected<void, std::string> prepare_logs_directory(const ServicePaths& paths);
 
 }  // namespace pendrel::desktop
