@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "protocol/lexical_path.h"
+#include "protocol/response_decoding.h"
 
 namespace pendrel {
 namespace {
@@ -151,7 +152,7 @@ std::expected<Response, ProtocolError> read_answer(int socket) {
   if (payload.error) return io_failure(*payload.error);
   if (payload.count < length) return io_failure(unexpected_end());
 
-  auto response = decode_response(std::string_view(buffer.get(), length));
+  auto response = decode_response(std::move(buffer), length);
   if (!response) {
     return std::unexpected(
         ProtocolError{ProtocolError::Kind::malformed, {}, 0, std::move(response.error())});

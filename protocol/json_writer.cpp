@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -38,6 +39,24 @@ constexpr std::array<Escape, 256> make_escapes() {
 constexpr std::array<Escape, 256> escapes = make_escapes();
 constexpr std::size_t longest_escape = 6;
 
+std::uint64_t load_word(const char* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// Whether any of the eight bytes is a control, a quote or a backslash: the bit trick "some
+// byte is below n" (n <= 128), exact as to whether such a byte exists; a borrow can mark bytes
+// beside a true one, never a word without one.
+bool needs_escape(std::uint64_t word) {
+  constexpr std::uint64_t ones = 0x0101010101010101u;
+  constexpr std::uint64_t high_bits = 0x8080808080808080u;
+  auto has_zero_byte = [](std::uint64_t v) { return (v - ones) & ~v & high_bits; };
+  const std::uint64_t below_space = (word - ones * 0x20) & ~word & high_bits;
+  return (below_space | has_zero_byte(word ^ (ones * '"')) | has_zero_byte(word ^ (ones * '\\'))) !=
+         0;
+}
+
 // Writes the escaped text at `out` and returns its end. `out` must have room for the longest
 // escape per byte plus one padded escape: blocks of sixteen bytes are stored whole before it
 // is known how many of them pass unchanged, which that room always covers.
@@ -71,6 +90,11 @@ char* write_escaped(char* out, std::string_view text) {
     ++at;
   }
 #endif
+  // The short rest (host names, keys) eight bytes at a time while none needs an escape.
+  for (std::uint64_t word; at + 8 <= size && !needs_escape(word = load_word(data + at)); at += 8) {
+    std::memcpy(out, &word, sizeof word);
+    out += sizeof word;
+  }
   for (; at < size; ++at) {
     const Escape& escape = escapes[static_cast<unsigned char>(data[at])];
     if (escape.length == 0) {
@@ -103,9 +127,15 @@ void append_json_string_content(std::string& out, std::string_view text) {
 }
 
 void append_json_string(std::string& out, std::string_view text) {
-  out += '"';
-  append_json_string_content(out, text);
-  out += '"';
+  // One resize for the quotes and the text: most strings of a host list are a few bytes long.
+  const std::size_t used = out.size();
+  out.resize_and_overwrite(used + text.size() * longest_escape + sizeof(Escape::text) + 2,
+                           [&](char* buffer, std::size_t) {
+                             buffer[used] = '"';
+                             char* end = write_escaped(buffer + used + 1, text);
+                             *end++ = '"';
+                             return static_cast<std::size_t>(end - buffer);
+                           });
 }
 
 JsonWriter::JsonWriter(Drain drain, std::size_t drain_at)

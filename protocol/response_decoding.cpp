@@ -5,10 +5,12 @@
 #include <array>
 #include <charconv>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "protocol/json_fault_position.h"
 #include "protocol/messages.h"
+#include "protocol/response_decoding.h"
 
 namespace pendrel {
 namespace {
@@ -64,8 +66,14 @@ constexpr std::array<std::string_view, 6> kind_names = {"welcome",  "hosts", "ex
                                                         "transfer", "ok",    "error"};
 enum class Kind { welcome, hosts, exec, transfer, ok, error };
 
+// Whether a walk copies the strings out, or only checks them (a first walk over a large answer,
+// after which the frame can be released before the copies are made).
+enum class TextCopy { copy, check_only };
+
 class Decoder {
  public:
+  explicit Decoder(TextCopy copy) : copy_(copy) {}
+
   Decoded<Response> response(dom::element root) {
     dom::object object;
     if (root.get_object().get(object)) {
@@ -157,14 +165,19 @@ class Decoder {
     std::array<bool, N> seen{};
     std::size_t position = 0;
     for (dom::key_value_pair member : object) {
-      Step step(path_, position++);
-      for (std::size_t i = 0; i < N; ++i) {
-        if (fields[i].key != member.key) continue;
-        if (seen[i]) return fault("duplicate field `" + std::string(member.key) + "`");
-        seen[i] = true;
-        if (auto result = read(i, member.value); !result) return result;
-        break;
+      Step step(path_, position);
+      // Members mostly come in the order of `fields`, so that key is tried first.
+      std::size_t i = position;
+      if (i >= N || fields[i].key != member.key) {
+        i = 0;
+        while (i < N && fields[i].key != member.key)
+          ++i;
       }
+      ++position;
+      if (i == N) continue;  // not a field of this record: skipped
+      if (seen[i]) return fault("duplicate field `" + std::string(member.key) + "`");
+      seen[i] = true;
+      if (auto result = read(i, member.value); !result) return result;
     }
     for (std::size_t i = 0; i < N; ++i) {
       if (fields[i].required && !seen[i]) {
@@ -177,7 +190,7 @@ class Decoder {
   Decoded<void> text(dom::element value, std::string& into) const {
     std::string_view content;
     if (value.get_string().get(content)) return invalid_type(value, "a string");
-    into.assign(content);
+    if (copy_ == TextCopy::copy) into.assign(content);
     return {};
   }
 
@@ -223,13 +236,13 @@ class Decoder {
     dom::array array;
     if (data.get_array().get(array)) return invalid_type(data, "a sequence");
     HostsAnswer answer;
-    answer.hosts.reserve(array.size());
+    if (copy_ == TextCopy::copy) answer.hosts.reserve(array.size());
     std::size_t position = 0;
     for (dom::element element : array) {
       Step step(path_, position++);
       auto host = host_summary(element);
       if (!host) return std::unexpected(host.error());
-      answer.hosts.push_back(std::move(*host));
+      if (copy_ == TextCopy::copy) answer.hosts.push_back(std::move(*host));
     }
     return answer;
   }
@@ -313,12 +326,23 @@ class Decoder {
     return record;
   }
 
+  TextCopy copy_;
   JsonPath path_;
 };
 
+// From this size on, a second walk over the parsed answer costs less than holding the frame
+// while the strings are copied out: it would be held three times over (frame, document, copies).
+constexpr std::size_t release_frame_from_bytes = 8u << 20;
+
 }  // namespace
 
-std::expected<Response, std::string> decode_response(std::string_view payload) {
+namespace {
+
+// Decodes the answer in `payload`; `release_frame` is called once the payload is no longer
+// needed, which for a large answer is before its strings are copied out.
+template <typename ReleaseFrame>
+std::expected<Response, std::string> decode_answer(std::string_view payload,
+                                                   ReleaseFrame release_frame) {
   if (payload.find_first_not_of(json_white_space) == std::string_view::npos) {
     return std::unexpected(describe_fault("EOF while parsing a value", payload, payload.size()));
   }
@@ -331,13 +355,32 @@ std::expected<Response, std::string> decode_response(std::string_view payload) {
         syntax.trailing ? "trailing characters" : simdjson::error_message(error);
     return std::unexpected(describe_fault(fault, payload, syntax.offset + 1));
   }
-  Decoder decoder;
+  const bool large = payload.size() >= release_frame_from_bytes;
+  Decoder decoder(large ? TextCopy::check_only : TextCopy::copy);
   auto response = decoder.response(root);
-  if (response) return std::move(*response);
-  const Fault& fault = response.error();
-  std::optional<std::size_t> offset = locate_value(payload, fault.path, fault.anchor);
-  return std::unexpected(
-      describe_fault(fault.text, payload, offset ? *offset + 1 : payload.size()));
+  if (!response) {
+    const Fault& fault = response.error();
+    std::optional<std::size_t> offset = locate_value(payload, fault.path, fault.anchor);
+    return std::unexpected(
+        describe_fault(fault.text, payload, offset ? *offset + 1 : payload.size()));
+  }
+  release_frame();
+  if (!large) return std::move(*response);
+  // Checked already, so this walk cannot fail; the document holds the strings.
+  auto copied = Decoder(TextCopy::copy).response(root);
+  if (!copied) return std::unexpected(std::move(copied.error().text));
+  return std::move(*copied);
+}
+
+}  // namespace
+
+std::expected<Response, std::string> decode_response(std::string_view payload) {
+  return decode_answer(payload, [] {});
+}
+
+std::expected<Response, std::string> decode_response(std::unique_ptr<char[]> frame,
+                                                     std::size_t length) {
+  return decode_answer(std::string_view(frame.get(), length), [&] { frame.reset(); });
 }
 
 }  // namespace pendrel

@@ -3,6 +3,7 @@
 #include <utf8proc.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -124,9 +125,22 @@ std::size_t cluster_width(std::span<const CodePoint> cluster, bool& after_lam) {
   return sum_of_characters(cluster, after_lam);
 }
 
+// ASCII text, most cells of a host table: every byte is a cluster of its own one column wide,
+// except that a CR directly before an LF joins it and takes none.
+std::optional<std::size_t> ascii_width(std::string_view text) {
+  std::size_t joined = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x80) return std::nullopt;
+    if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++joined;
+  }
+  return text.size() - joined;
+}
+
 }  // namespace
 
 std::size_t display_width(std::string_view text) {
+  if (auto width = ascii_width(text)) return *width;
   const std::vector<CodePoint> code_points = decode(text);
   std::size_t width = 0;
   bool after_lam = false;

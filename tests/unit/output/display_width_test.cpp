@@ -40,6 +40,8 @@ TEST(DisplayWidth, SingleCharacters) {
 TEST(DisplayWidth, SequencesAreOneGlyph) {
   expect_widths(
       {WidthCase{"CR LF counts one", "\r\n", 1}, WidthCase{"lone CR and LF", "\r\n\n\r", 3},
+       WidthCase{"CR LF between ASCII", "a\r\nb\r", 4},
+       WidthCase{"CR LF beside non-ASCII", "\r\n\u00e9\r\n", 3},
        WidthCase{"flag", "\U0001f1fa\U0001f1f8", 2},
        WidthCase{"two flags", "\U0001f1fa\U0001f1f8\U0001f1e9\U0001f1ea", 4},
        WidthCase{"family ZWJ sequence", "\U0001f468\u200d\U0001f469\u200d\U0001f467", 2},
