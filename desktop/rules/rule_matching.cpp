@@ -39,20 +39,28 @@ class NeededTexts {
         found.push_back(at);
       }
     }
+    cursors_.assign(occurrences_.size(), 0);
   }
 
   // Whether every text that `rule` needs occurs within [begin, limit).
-  [[nodiscard]] bool present_for(std::size_t rule, std::size_t begin, std::size_t limit) const {
+  [[nodiscard]] bool present_for(std::size_t rule, std::size_t begin, std::size_t limit) {
     for (std::size_t text : rules_.needs[rule]) {
       const std::vector<std::size_t>& found = occurrences_[text];
-      auto first = std::ranges::lower_bound(found, begin);
-      if (first == found.end() || *first + rules_.needed_texts[text].size() > limit) return false;
+      // Starts come in order, so a cursor moving forward finds the first occurrence at or
+      // after `begin`; a search is needed only when a command's words reach past later starts.
+      std::size_t& at = cursors_[text];
+      if (at > 0 && found[at - 1] >= begin) {
+        at = static_cast<std::size_t>(std::ranges::lower_bound(found, begin) - found.begin());
+      }
+      while (at < found.size() && found[at] < begin)
+        ++at;
+      if (at == found.size() || found[at] + rules_.needed_texts[text].size() > limit) return false;
     }
     return true;
   }
 
   // The any-program built-ins whose text occurs within [begin, limit).
-  [[nodiscard]] RuleMask anywhere_within(std::size_t begin, std::size_t limit) const {
+  [[nodiscard]] RuleMask anywhere_within(std::size_t begin, std::size_t limit) {
     RuleMask mask = 0;
     for (std::size_t rule : rules_.anywhere) {
       if (present_for(rule, begin, limit)) mask |= RuleMask{1} << rule;
@@ -63,6 +71,7 @@ class NeededTexts {
  private:
   const RuleSet::Compiled& rules_;
   std::vector<std::vector<std::size_t>> occurrences_;
+  std::vector<std::size_t> cursors_;
 };
 
 // Whether the first `length` bytes of `candidate` exist and hold no ; & or |.
@@ -140,7 +149,7 @@ class Examiner {
   // The rules see the program's name followed by the rest of the window as written; then, if
   // prefixes were removed, the command as written from its first word (where only the
   // any-program built-ins and the user rules apply).
-  std::optional<LocalHit> match_command(std::string_view text, const NeededTexts& needed,
+  std::optional<LocalHit> match_command(std::string_view text, NeededTexts& needed,
                                         std::size_t start, const FoundCommand& command,
                                         std::size_t limit) {
     const std::string& program = command.program;
@@ -152,8 +161,8 @@ class Examiner {
       std::string_view candidate = text.substr(name_begin, limit - name_begin);
       RuleMask candidates = builtins_for(program, candidate, needed, command.word_begin, limit);
       if (auto match = first_match(candidate, candidates)) {
-        return LocalHit{match->rule, std::string(candidate.substr(0, match->length)), name_begin,
-                        name_begin + match->length};
+        return LocalHit{match->rule, std::string(candidate.substr(0, match->length)),
+                        command.word_begin, name_begin + match->length};
       }
     } else {
       candidate_.assign(program);
@@ -186,10 +195,15 @@ class Examiner {
   // and no shell; no any-program rule's text is in its window; there are no user rules. Nearly
   // every command start ends here, which keeps hostile inputs with a start every byte cheap.
   [[nodiscard]] bool passes_over(std::string_view text, std::size_t start, std::size_t limit,
-                                 const NeededTexts& needed) const {
-    if (rules_.user_rules) return false;
+                                 NeededTexts& needed) const {
     std::size_t begin = skip_blanks(text, start, limit);
     if (begin == limit) return true;
+    // No word at all (`((`, `;;`): find_command would find no command.
+    char first = text[begin];
+    bool redirection = first == '<' || first == '>' ||
+                       (first == '&' && begin + 1 < limit && text[begin + 1] == '>');
+    if (ends_word(first) && !redirection) return true;
+    if (rules_.user_rules) return false;
     std::size_t end = begin;
     while (end < limit && is_plain_word_byte(text[end]))
       ++end;
@@ -213,7 +227,7 @@ class Examiner {
   // [begin, limit): those filed under the program whose shortest match fits and whose
   // needed text occurs, and the any-program ones whose needed text occurs.
   [[nodiscard]] RuleMask builtins_for(std::string_view program, std::string_view candidate,
-                                      const NeededTexts& needed, std::size_t begin,
+                                      NeededTexts& needed, std::size_t begin,
                                       std::size_t limit) const {
     RuleMask mask = needed.anywhere_within(begin, limit);
     if (program.empty() || !rules_.program_initials[static_cast<unsigned char>(program[0])]) {

@@ -143,6 +143,9 @@ TEST(RulesCorpus, WorstCaseInputsAreReadToTheEnd) {
       "env -S '",
       ":(){ :|:",
       "\\",
+      "rm -r x;",
+      "(){|&}/dev/>;",
+      "init ;",
   };
   RuleSet rules;
   for (std::string_view piece : pieces) {
