@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "desktop/service/app_version.h"
 #include "desktop/service/connection.h"
@@ -61,6 +62,7 @@ int serve_unavailable(const ServicePaths& paths, const std::string& reason, cons
   wait_for_stop(stop);
   remove_unavailable_marker(paths.marker);
   log.write("stopped");
+  release_signal_handlers();
   return 0;
 }
 
@@ -81,8 +83,9 @@ void accept_until_stopped(const Listener& listener, WorkerPool& pool, ServiceCon
     if (accepted < 0) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
         context.log.write("accept failed: " + os_error_text(errno));
-        // Out of descriptors, for instance: give running requests a moment to return some.
-        if (pool.wait_idle(100ms)) continue;
+        // Out of descriptors or memory: the listener stays readable, so pause rather than spin
+        // while running requests return some.
+        std::this_thread::sleep_for(100ms);
       }
       continue;
     }
@@ -147,7 +150,11 @@ int run_service(ServiceMode mode) {
 
   DataStore store(paths.data_dir, [&log](std::string_view line) { log.write(line); });
   AuditLog audit(paths.logs_dir);
-  ServiceContext context{home_directory(environment), store, audit, log, stop, abandon};
+  ServiceContext context{
+      working_form(home_directory(environment)), store, audit, log, stop, abandon};
+  // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
+  // that directory busy. Every path it uses is absolute by now.
+  if (mode == ServiceMode::headless && ::chdir("/") != 0) log.write("cannot change to /");
   {
     WorkerPool pool(max_concurrent_connections);
     accept_until_stopped(*listener, pool, context);
@@ -163,6 +170,7 @@ int run_service(ServiceMode mode) {
   }  // the pool joins every worker here
   remove_unavailable_marker(paths.marker);
   log.write("stopped");
+  release_signal_handlers();
   return 0;
 }
 

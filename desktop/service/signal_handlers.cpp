@@ -25,6 +25,10 @@ void handle(int signal_number, void (*handler)(int)) {
 
 }  // namespace
 
+void release_signal_handlers() {
+  stop_target.store(nullptr);
+}
+
 void install_signal_handlers(const StopSignal& stop, ServiceMode mode) {
   stop_target.store(&stop);
   handle(SIGTERM, fire_stop);

@@ -12,4 +12,7 @@ namespace pendrel::desktop {
 // the process's handling of signals.
 void install_signal_handlers(const StopSignal& stop, ServiceMode mode);
 
+// From here on a stopping signal fires nothing: the StopSignal may go away.
+void release_signal_handlers();
+
 }  // namespace pendrel::desktop
