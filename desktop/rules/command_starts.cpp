@@ -1,15 +1,23 @@
 #include "desktop/rules/command_starts.h"
 
-#include <array>
-
 #include "desktop/rules/shell_words.h"
 
 namespace pendrel::desktop {
 namespace {
 
-// Words after which the shell expects a command.
-constexpr std::array<std::string_view, 7> command_keywords = {"then", "else",  "elif", "do",
-                                                              "if",   "while", "until"};
+// Words after which the shell expects a command: then else elif do if while until.
+bool is_command_keyword(std::string_view word) {
+  switch (word.size()) {
+    case 2:
+      return word == "do" || word == "if";
+    case 4:
+      return word == "then" || word == "else" || word == "elif";
+    case 5:
+      return word == "while" || word == "until";
+    default:
+      return false;
+  }
+}
 
 bool starts_command_after(char c) {
   switch (c) {
@@ -72,12 +80,9 @@ std::size_t CommandStarts::scan() {
       while (end < script_.size() && is_keyword_letter(script_[end]))
         ++end;
       pos_ = end;
-      bool keyword_length = end - pos >= 2 && end - pos <= 5;
-      if (keyword_length && (end == script_.size() || ends_word(script_[end]))) {
-        std::string_view word = script_.substr(pos, end - pos);
-        for (std::string_view keyword : command_keywords) {
-          if (word == keyword) return end;
-        }
+      if ((end == script_.size() || ends_word(script_[end])) &&
+          is_command_keyword(script_.substr(pos, end - pos))) {
+        return end;
       }
       continue;
     }
