@@ -137,7 +137,7 @@ std::optional<ErrorBody> algorithm_mismatch_from(std::string_view libssh_message
     offered = offered.substr(0, offered.find(']'));
   }
   std::string message = "the server and this program share no " + std::string(method) +
-                        " algorithm (the server offers: " + std::string(offered) + ")";
+                        " algorithm (the server offers: " + server_text(offered, 400) + ")";
   message += legacy == LegacyAlgorithms::on
                  ? "; even the legacy devices option does not cover them: update the server's "
                    "SSH configuration"

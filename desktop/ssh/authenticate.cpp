@@ -149,7 +149,7 @@ class Login {
             ssh_userauth_kbdint_getprompt(session_, static_cast<unsigned>(index), &echo);
         std::string_view prompt = text != nullptr ? text : "";
         if (!is_password_prompt(prompt, echo != 0)) {
-          failure_ = interaction_required("the server asks \"" + std::string(prompt) +
+          failure_ = interaction_required("the server asks \"" + server_text(prompt) +
                                           "\", which only a person can answer")
                          .error();
           return Step::stop;

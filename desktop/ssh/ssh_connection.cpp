@@ -87,7 +87,7 @@ std::expected<OwnedSession, ErrorBody> connect_session(
     if (auto mismatch = algorithm_mismatch_from(message, target.legacy)) {
       return std::unexpected(*mismatch);
     }
-    std::string cause(message);
+    std::string cause = server_text(message, 300);
     if (message.starts_with("Timeout connecting")) {
       cause = "the server did not complete the SSH handshake within " +
               seconds_text(target.connect_timeout);

@@ -1,12 +1,21 @@
 // Connecting and logging in against a real sshd: host keys, every credential and the codes
 // of their failures, algorithms, and servers that are not there.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "desktop/ssh/ssh_connection.h"
 #include "ssh_test_host.h"
+#include "support/sshd_test_user.h"
+#include "support/temp_dir.h"
 
 namespace pendrel::desktop::testing {
 namespace {
@@ -138,6 +147,61 @@ TEST(SshLogin, SecondFactorsAndAlgorithms) {
   expect_login(target, modern_only);
   target.legacy = LegacyAlgorithms::on;
   expect_login(target, {"legacy devices on", key_login(old_server), trusting(old_server), "", {}});
+}
+
+// An ssh-agent holding the server's authorized key, on a socket of its own.
+class TestAgent {
+ public:
+  explicit TestAgent(const std::string& key_text) {
+    socket_ = dir_ / "agent.sock";
+    int ready[2];
+    if (::pipe(ready) != 0) throw std::runtime_error("pipe failed");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(ready[1], 1);
+      ::execlp("ssh-agent", "ssh-agent", "-D", "-a", socket_.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(ready[1]);
+    // The agent prints its environment line once the socket listens.
+    char line[256];
+    [[maybe_unused]] auto got = ::read(ready[0], line, sizeof line);
+    ::close(ready[0]);
+    const std::string key_file = dir_ / "id";
+    pendrel::testing::write_file(key_file, key_text);
+    std::filesystem::permissions(key_file, std::filesystem::perms::owner_read);
+    ::setenv("SSH_AUTH_SOCK", socket_.c_str(), 1);
+    pendrel::testing::run_tool("ssh-add", {"-q", key_file});
+  }
+  ~TestAgent() {
+    ::unsetenv("SSH_AUTH_SOCK");
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  TestAgent(const TestAgent&) = delete;
+  TestAgent& operator=(const TestAgent&) = delete;
+
+ private:
+  pendrel::testing::TempDir dir_;
+  std::string socket_;
+  pid_t pid_ = -1;
+};
+
+TEST(SshLogin, TheServicesAgent) {
+  SKIP_WITHOUT_SSHD();
+  SshdFixture server;
+  SshCredentials agent_only;
+  agent_only.agent = UseAgent::yes;
+  {
+    TestAgent agent(server.plain_key());
+    auto session = open_ssh_session(target_of(server), agent_only, trusting(server));
+    EXPECT_TRUE(session.has_value()) << session.error().message;
+  }
+  // No agent running: one refused method, not a broken connection.
+  auto session = open_ssh_session(target_of(server), agent_only, trusting(server));
+  ASSERT_FALSE(session.has_value());
+  EXPECT_EQ(session.error().code, "auth_failed") << session.error().message;
+  EXPECT_NE(session.error().message.find("tried agent"), std::string::npos);
 }
 
 TEST(SshLogin, ServersThatAreNotThere) {
