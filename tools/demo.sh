@@ -17,7 +17,8 @@ finish() {
 trap finish EXIT
 
 # Text mode needs a terminal on standard output: script(1) provides one.
-on_terminal() { script -qec "$(printf '%q ' "$@")" /dev/null; }
+# Its standard input must be open (CI may close it); /dev/null does.
+on_terminal() { script -qec "$(printf '%q ' "$@")" /dev/null </dev/null; }
 if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; else bold='' plain=''; fi
 step() { printf '\n%s$ %s%s\n' "$bold" "$*" "$plain"; }
 
