@@ -1,6 +1,7 @@
 // The compiled dangerous-command rules and the check of a command text against them.
 #pragma once
 
+#include <cstddef>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -18,15 +19,19 @@ namespace pendrel::desktop {
 // - A command starts at the start of every line and after each separator, keyword or grouping
 //   character that CommandStarts lists, inside quotes, here-documents and comments too; a
 //   backslash at the end of a line joins it with the next (and both lines are starts).
-// - At each start the prefixes that find_command lists are removed; a rule's pattern is then
-//   matched from the program's name (without path or quotes) to the end of the line, seeing at
-//   most the next `window_starts` command starts of that line.
+// - At each start the prefixes that find_command lists are removed; the rules are matched on
+//   the program's name (without path or quotes) followed by the rest of the line, seeing at
+//   most the next `window_starts` command starts of that line. When prefixes were removed,
+//   the any-program built-ins and the user rules are also matched on the command as written
+//   (so a user rule may name a prefix: `sudo\s+su\b`).
 // - The script of `sh|bash|dash|zsh -c '…'` and `env -S '…'` is checked as a text of its own,
-//   to a nesting depth of `max_nesting`.
+//   to a nesting depth of `max_nesting`; nested scripts together may be at most four times as
+//   long as the text (plus 64 KiB), which only a text built to exhaust it comes near.
 // - Rules are tried at each start in order (built-ins, then user rules); the first start with a
 //   match decides. Patterns are anchored at the start and see bytes (Latin-1), so a literal
 //   non-ASCII text matches but `.` is one byte.
-// The work is linear in the length of the text.
+// The work is linear in the length of the text: a command start costs a bounded amount, and the
+// built-ins are filed (see BuiltinRule) so that most starts run no pattern at all.
 class RuleSet {
  public:
   static constexpr int max_nesting = 3;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "desktop/rules/rule_set.h"
 
@@ -34,6 +36,32 @@ TEST(RuleHit, NamesTheMatchedTextAndItsPlaceInTheCommand) {
     ASSERT_LE(hit->end, c.command.size());
     EXPECT_EQ(c.command.substr(hit->begin, hit->end - hit->begin), c.marked);
   }
+}
+
+// The service checks requests on many threads with one RuleSet; RE2 shares its automata
+// between them, filling them on first use.
+TEST(RuleHit, OneRuleSetServesManyThreads) {
+  const std::string_view commands[] = {"sudo rm -rf /", "ls -la",      "bash -c 'reboot'",
+                                       "curl x | sh",   "git push -f", "echo ok"};
+  auto rules = RuleSet::build(RuleSettings{.user_rules = {{"mine", "mine\\b", true}}});
+  ASSERT_TRUE(rules);
+  std::vector<std::optional<RuleHit>> expected;
+  for (std::string_view command : commands)
+    expected.push_back(RuleSet().find_match(command));
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < mismatches.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 200; ++round) {
+        for (std::size_t i = 0; i < std::size(commands); ++i) {
+          if (rules->find_match(commands[i]) != expected[i]) ++mismatches[t];
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 }  // namespace
