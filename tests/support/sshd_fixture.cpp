@@ -163,10 +163,8 @@ SshdFixture::SshdFixture(SshdVariant variant) : variant_(variant) {
   generate_key(dir_ / "user_encrypted", "ed25519", key_passphrase());
   write_file(dir_ / "authorized_keys",
              read_file(dir_ / "user_ed25519.pub") + read_file(dir_ / "user_encrypted.pub"));
-  // sshd runs under the PAM service of its own name.
-  if (variant == SshdVariant::key_then_other_question) {
-    std::filesystem::create_symlink(sshd_program, dir_ / sshd_other_question_service);
-  }
+  // sshd runs under the PAM service of the name it was started as.
+  std::filesystem::create_symlink(sshd_program, dir_ / pam_service());
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
     ::lchown(entry.path().c_str(), user.uid, user.gid);
   }
@@ -177,6 +175,11 @@ SshdFixture::SshdFixture(SshdVariant variant) : variant_(variant) {
 
 SshdFixture::~SshdFixture() {
   stop();
+}
+
+const char* SshdFixture::pam_service() const {
+  return variant_ == SshdVariant::key_then_other_question ? sshd_other_question_service
+                                                          : sshd_password_service;
 }
 
 const std::string& SshdFixture::user() const {
@@ -228,9 +231,7 @@ void SshdFixture::start() {
     const std::string log_path = dir_ / "sshd.log";
     write_file(config, config_text(variant_, dir_.path(), port_));
     std::filesystem::remove(log_path);
-    const std::string program = variant_ == SshdVariant::key_then_other_question
-                                    ? dir_ / sshd_other_question_service
-                                    : std::string(sshd_program);
+    const std::string program = dir_ / pam_service();
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {

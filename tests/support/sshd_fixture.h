@@ -2,8 +2,9 @@
 // user pendrel-ssh-test with PAM, on a free port, with its own host key, user keys and config.
 //
 // The user is created on first use (root only): useradd, a random password kept in
-// /var/lib/pendrel-ssh-test/password (root-only), and the PAM service
-// /etc/pam.d/pendrel-ssh-test-otp whose keyboard-interactive question is not a password prompt.
+// /var/lib/pendrel-ssh-test/password (root-only), and the PAM services
+// /etc/pam.d/pendrel-ssh-test (the password) and pendrel-ssh-test-otp (a keyboard-interactive
+// question that is not a password prompt).
 // Without root the tests skip (skip_reason says why). Every server is stopped by its fixture.
 #pragma once
 
@@ -18,7 +19,7 @@
 namespace pendrel::testing {
 
 enum class SshdVariant {
-  standard,                  // publickey, password and keyboard-interactive (PAM's "Password:")
+  standard,                  // publickey, password and keyboard-interactive ("Password: ")
   key_then_password_prompt,  // publickey, then keyboard-interactive asking "Password:"
   key_then_other_question,   // publickey, then keyboard-interactive asking no password
   legacy_only,               // group1-sha1, ssh-rsa host key, aes128-cbc, hmac-sha1 only
@@ -57,6 +58,7 @@ class SshdFixture {
  private:
   void start();
   void stop();
+  [[nodiscard]] const char* pam_service() const;
 
   SshdVariant variant_;
   TempDir dir_;

@@ -20,6 +20,13 @@ constexpr const char* state_dir = "/var/lib/pendrel-ssh-test";
 constexpr const char* password_file = "/var/lib/pendrel-ssh-test/password";
 constexpr const char* lock_file = "/var/lib/pendrel-ssh-test/lock";
 
+// nodelay: a refused password answers at once instead of after PAM's failure delay.
+constexpr std::string_view password_pam =
+    "# pendrel's SSH tests: password and keyboard-interactive check the Unix password.\n"
+    "auth     required pam_unix.so nodelay\n"
+    "account  required pam_unix.so\n"
+    "session  required pam_permit.so\n";
+
 // pam_ftp treats the listed user as an anonymous FTP login and asks for an e-mail address:
 // a keyboard-interactive question that is not a password prompt, from Debian's own modules.
 constexpr std::string_view other_question_pam =
@@ -98,6 +105,7 @@ SshdTestUser ensure_sshd_test_user() {
     write_file(password_file, password);
     ::chmod(password_file, 0600);
   }
+  write_if_different(std::string("/etc/pam.d/") + sshd_password_service, password_pam, 0644);
   write_if_different(std::string("/etc/pam.d/") + sshd_other_question_service, other_question_pam,
                      0644);
   const passwd* entry = ::getpwnam(sshd_test_user_name);

@@ -16,11 +16,14 @@ struct SshdTestUser {
 };
 
 inline constexpr const char* sshd_test_user_name = "pendrel-ssh-test";
-// The PAM service (and the name sshd runs under) whose keyboard-interactive login asks a
-// question that is not a password prompt.
+// The PAM services the test sshd runs under (sshd takes the name it was started as): one
+// that checks the user's password, and one whose keyboard-interactive login asks a question
+// that is not a password prompt. Neither runs the system's session modules (motd, loginuid),
+// which an unprivileged sshd cannot satisfy on every machine.
+inline constexpr const char* sshd_password_service = "pendrel-ssh-test";
 inline constexpr const char* sshd_other_question_service = "pendrel-ssh-test-otp";
 
-// Creates the user, its password file and the PAM service when missing, under a lock so
+// Creates the user, its password file and the PAM services when missing, under a lock so
 // parallel tests agree. Needs root; throws std::runtime_error on failure.
 [[nodiscard]] SshdTestUser ensure_sshd_test_user();
 
