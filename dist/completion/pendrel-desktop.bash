@@ -1,0 +1,83 @@
+# bash completion for pendrel-desktop: its commands and options, and the ids and names of the
+# saved hosts, read from `pendrel-desktop host list --json` (quietly nothing when that fails).
+
+_pendrel_desktop_hosts() {
+  local json
+  json=$(timeout 5 "$1" host list --json 2>/dev/null </dev/null) || return 0
+  [[ $json == \[* ]] || return 0
+  # Inside a JSON string every quotation mark is escaped, so `"id":"` only matches a key.
+  local pattern='"(id|name)":[[:space:]]*"(([^"\\]|\\.)*)"'
+  while [[ $json =~ $pattern ]]; do
+    local value=${BASH_REMATCH[2]}
+    json=${json#*"${BASH_REMATCH[0]}"}
+    # An escaped quotation mark is undone; a name with any other escape is left out.
+    value=${value//\\\"/\"}
+    [[ $value == *\\* ]] || printf '%s\n' "$value"
+  done
+}
+
+# Adds the words of the list (one a line) that begin with the current word, quoted for
+# the command line, to COMPREPLY.
+_pendrel_desktop_add_matches() {
+  local cur=$1 word
+  while IFS= read -r word; do
+    [[ -n $word && $word == "$cur"* ]] || continue
+    if [[ $word == *[^A-Za-z0-9._@%+=:,/-]* ]]; then
+      printf -v word '%q' "$word"
+    fi
+    COMPREPLY+=("$word")
+  done
+}
+
+_pendrel_desktop() {
+  local program=${COMP_WORDS[0]} cur=${COMP_WORDS[COMP_CWORD]}
+  local prev=${COMP_WORDS[COMP_CWORD - 1]}
+  COMPREPLY=()
+  if ((COMP_CWORD == 1)); then
+    COMPREPLY=($(compgen -W 'host cli autostart status stop log serve help --help -h --headless' -- "$cur"))
+    return 0
+  fi
+
+  local host_options='--address --port --user --protocol --tag --cli --json'
+  case ${COMP_WORDS[1]} in
+    host)
+      if ((COMP_CWORD == 2)); then
+        COMPREPLY=($(compgen -W 'add set remove list show' -- "$cur"))
+        return 0
+      fi
+      case $prev in
+        --protocol) COMPREPLY=($(compgen -W 'SSH LOCAL' -- "$cur")); return 0 ;;
+        --cli) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return 0 ;;
+        --address | --port | --user | --tag | --name) return 0 ;;
+      esac
+      case ${COMP_WORDS[2]} in
+        add)
+          ((COMP_CWORD > 3)) && COMPREPLY=($(compgen -W "$host_options" -- "$cur"))
+          ;;
+        set)
+          if ((COMP_CWORD == 3)); then
+            _pendrel_desktop_add_matches "$cur" < <(_pendrel_desktop_hosts "$program")
+          else
+            COMPREPLY=($(compgen -W "$host_options --name --no-tags" -- "$cur"))
+          fi
+          ;;
+        remove | show)
+          if ((COMP_CWORD == 3)); then
+            _pendrel_desktop_add_matches "$cur" < <(_pendrel_desktop_hosts "$program")
+          elif [[ ${COMP_WORDS[2]} == show ]]; then
+            COMPREPLY=($(compgen -W '--json' -- "$cur"))
+          fi
+          ;;
+        list) COMPREPLY=($(compgen -W '--json' -- "$cur")) ;;
+      esac
+      ;;
+    cli | autostart)
+      ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W 'on off' -- "$cur"))
+      ;;
+    status) COMPREPLY=($(compgen -W '--json' -- "$cur")) ;;
+    log) [[ $prev == -n ]] || COMPREPLY=($(compgen -W '-n -f' -- "$cur")) ;;
+  esac
+  return 0
+}
+
+complete -F _pendrel_desktop pendrel-desktop
