@@ -15,9 +15,9 @@ namespace pendrel::desktop {
 // "/" or names a directory gets the local file's name appended; an existing file is
 // overwritten in place. The answer holds `local`, the canonical remote path written, the bytes
 // and the duration. Fails as open_ssh_session does, and with path_not_found /
-// permission_denied (either side), bad_request (the local path is a directory), path_exists
-// (the final remote path is a directory), sftp_unavailable, or canceled (`cancel` fired or
-// target.max_duration passed; the remote file is then incomplete).
+// permission_denied (either side), bad_request (the local path is a directory or not a regular
+// file), path_exists (the final remote path is a directory), sftp_unavailable, or canceled
+// (`cancel` fired or target.max_duration passed; the remote file is then incomplete).
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_upload(
     const SshTarget& target, const SshCredentials& credentials, const KnownHostKeys& keys,
     const std::string& local, const std::string& remote, const CancelWatch& cancel);

@@ -35,6 +35,11 @@ std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
     return std::unexpected(ssh_failure(ErrorCode::bad_request,
                                        local + " is a directory; only single files are copied"));
   }
+  // A pipe or device could block the request for ever or never end.
+  if (!S_ISREG(facts.st_mode)) {
+    return std::unexpected(ssh_failure(ErrorCode::bad_request,
+                                       local + " is not a regular file; only files are copied"));
+  }
   source.mode = facts.st_mode & 0777;
   return source;
 }

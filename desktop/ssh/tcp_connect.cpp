@@ -74,7 +74,8 @@ std::expected<UniqueFd, ErrorBody> connect_tcp(const std::string& address, std::
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+  // No AI_ADDRCONFIG: on a machine with only loopback it hides 127.0.0.1 and ::1.
+  hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
   int status = ::getaddrinfo(address.c_str(), service.c_str(), &hints, &found);

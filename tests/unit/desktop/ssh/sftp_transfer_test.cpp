@@ -82,7 +82,7 @@ struct PathCase {
   const char* name;
   bool upload;
   std::string remote;
-  std::string local;  // relative to the local dir
+  std::string local;  // relative to the local dir unless absolute
   const char* code;
 };
 
@@ -97,6 +97,7 @@ TEST(SftpTransfer, PathsThatCannotBeUsed) {
   const std::vector<PathCase> cases{
       {"missing local file", true, files + "/x", "missing", "path_not_found"},
       {"local directory", true, files + "/x", ".", "bad_request"},
+      {"local device", true, files + "/x", "/dev/zero", "bad_request"},
       {"missing remote parent", true, files + "/no/such/dir", "file", "path_not_found"},
       {"remote target is a directory", true, files + "/", "file", "path_exists"},
       {"remote not writable", true, "/etc/pendrel-test", "file", "permission_denied"},
@@ -108,7 +109,9 @@ TEST(SftpTransfer, PathsThatCannotBeUsed) {
   std::filesystem::create_directories(local / "d/hostname");
   for (const PathCase& path : cases) {
     SCOPED_TRACE(path.name);
-    const std::string local_path = path.local == "." ? local.path() : local / path.local;
+    const std::string local_path = path.local == "."             ? local.path()
+                                   : path.local.starts_with('/') ? path.local
+                                                                 : local / path.local;
     auto result = path.upload ? ssh_upload(target_of(server), login.view(), trusting(server),
                                            local_path, path.remote, no_cancel)
                               : ssh_download(target_of(server), login.view(), trusting(server),
