@@ -6,13 +6,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Pendrel developers")
 set(CPACK_PACKAGE_CONTACT "Pendrel developers <pendrel@example.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "run remote commands and transfer files through saved hosts")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "pendrel lets a person, and above all an AI coding agent, list the saved hosts that\n"
-    "the user opened to command-line access, run a shell command on one of them and\n"
-    "upload or download single files, without ever seeing a password or a key.\n"
-    "pendrel-desktop is the per-user service that keeps the hosts and their credentials\n"
-    "and does the work; pendrel starts it on demand, or it runs as a systemd user unit.")
-string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "pendrel lets a person, and above all an AI coding agent, list the saved hosts that
+the user opened to command-line access, run a shell command on one of them and
+upload or download single files, without ever seeing a password or a key.
+pendrel-desktop is the per-user service that keeps the hosts and their credentials
+and does the work; pendrel starts it on demand, or it runs as a systemd user unit.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
