@@ -1,7 +1,8 @@
 /* Times two commands as whole processes, interleaved run by run (the order alternating) so that
  * load on a shared machine falls on both alike; prints the medians, their ratio and the peak
- * RSS of each. With --check it runs one command once and compares its standard output with a
- * file byte for byte.
+ * RSS of each, and the medians of the CPU time each command itself used (user and system; on a
+ * loaded machine the steadier figure, as it leaves out the time spent waiting). With --check
+ * it runs one command once and compares its standard output with a file byte for byte.
  *   pair_timer [--runs N] [--pty] -- <command A...> -- <command B...>
  *   pair_timer --check <expected-file> [--pty] -- <command...>
  *   pair_timer --capture <file> [--pty] -- <command...>    (writes what the command printed)
@@ -26,6 +27,7 @@ typedef struct {
 
 typedef struct {
   double micros;
+  double cpu_micros; /* user and system time of the command itself */
   long max_rss_kib;
   int status;
 } RunResult;
@@ -77,7 +79,7 @@ static RunResult run_once(char **command, int use_pty, Capture *capture) {
     perror("pair_timer");
     exit(1);
   }
-  RunResult result = {0, 0, 0};
+  RunResult result = {0, 0, 0, 0};
   double start = now_micros();
   pid_t pid = fork();
   if (pid == 0) {
@@ -104,6 +106,8 @@ static RunResult run_once(char **command, int use_pty, Capture *capture) {
   }
   result.micros = now_micros() - start;
   result.max_rss_kib = usage.ru_maxrss;
+  result.cpu_micros = (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
+                      (double)(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
   return result;
 }
 
@@ -184,6 +188,7 @@ int main(int argc, char **argv) {
   if (second == NULL || second[0] == NULL) return 2;
 
   double *times[2] = {calloc((size_t)runs, sizeof(double)), calloc((size_t)runs, sizeof(double))};
+  double *cpu[2] = {calloc((size_t)runs, sizeof(double)), calloc((size_t)runs, sizeof(double))};
   long peak[2] = {0, 0};
   char **commands[2] = {first, second};
   /* One untimed run of each warms the page cache. */
@@ -198,10 +203,13 @@ int main(int argc, char **argv) {
         return 1;
       }
       times[side][run] = result.micros;
+      cpu[side][run] = result.cpu_micros;
       if (result.max_rss_kib > peak[side]) peak[side] = result.max_rss_kib;
     }
   }
   double a = median(times[0], runs), b = median(times[1], runs);
-  printf("%.0f %.0f %.2f %ld %ld\n", a, b, a / b, peak[0], peak[1]);
+  double cpu_a = median(cpu[0], runs), cpu_b = median(cpu[1], runs);
+  printf("%.0f %.0f %.2f %ld %ld %.0f %.0f %.2f\n", a, b, a / b, peak[0], peak[1], cpu_a, cpu_b,
+         cpu_b > 0 ? cpu_a / cpu_b : 0.0);
   return 0;
 }
