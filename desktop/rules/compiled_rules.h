@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -31,15 +30,20 @@ struct RuleSet::Compiled {
     std::size_t rule = 0;
     std::size_t shortest = 0;
   };
-  // The built-ins to try for a program name: exact names and name prefixes (views into the
-  // built-in table, which is static).
-  std::unordered_map<std::string_view, std::vector<ProgramRule>> by_program;
-  std::vector<std::pair<std::string_view, ProgramRule>> by_program_prefix;
-  std::array<bool, 256> program_initials{};  // the first bytes of those names
-  std::vector<std::size_t> anywhere;         // built-ins for any program
+  // The built-ins to try for a program name, by the name's first byte: exact names and name
+  // prefixes (views into the built-in table, which is static).
+  struct FiledName {
+    std::string_view name;
+    bool prefix = false;
+    ProgramRule filed;
+  };
+  std::array<std::vector<FiledName>, 256> by_program;
+  std::vector<std::size_t> anywhere;  // built-ins for any program
   // The texts that built-ins need (distinct), and for each built-in the indexes of its texts.
   std::vector<std::string_view> needed_texts;
   std::vector<std::vector<std::size_t>> needs;
+  // The enabled built-ins at once, to rule out several candidates with one run.
+  std::optional<RE2::Set> builtin_rules;
   // The user rules at once, so that a command start costs one pass however many there are.
   std::optional<RE2::Set> user_rules;
 };

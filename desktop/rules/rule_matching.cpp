@@ -230,21 +230,13 @@ class Examiner {
                                       NeededTexts& needed, std::size_t begin,
                                       std::size_t limit) const {
     RuleMask mask = needed.anywhere_within(begin, limit);
-    if (program.empty() || !rules_.program_initials[static_cast<unsigned char>(program[0])]) {
-      return mask;
-    }
-    auto consider = [&](const RuleSet::Compiled::ProgramRule& filed) {
-      if (reaches_length(candidate, filed.shortest) &&
-          needed.present_for(filed.rule, begin, limit)) {
-        mask |= RuleMask{1} << filed.rule;
+    if (program.empty()) return mask;
+    for (const auto& entry : rules_.by_program[static_cast<unsigned char>(program[0])]) {
+      bool named = entry.prefix ? program.starts_with(entry.name) : program == entry.name;
+      if (named && reaches_length(candidate, entry.filed.shortest) &&
+          needed.present_for(entry.filed.rule, begin, limit)) {
+        mask |= RuleMask{1} << entry.filed.rule;
       }
-    };
-    if (auto found = rules_.by_program.find(program); found != rules_.by_program.end()) {
-      for (const auto& filed : found->second)
-        consider(filed);
-    }
-    for (const auto& [prefix, filed] : rules_.by_program_prefix) {
-      if (program.starts_with(prefix)) consider(filed);
     }
     return mask;
   }
@@ -261,16 +253,17 @@ class Examiner {
       if (!pattern.Match(input, 0, input.size(), RE2::ANCHOR_START, &span, 1)) return {};
       return RuleMatch{rule, span.size()};
     };
+    // A set answers for all its rules in one run; asking it only whether any matches spares
+    // it an allocation. Should it fail (out of memory), the rules are tried one by one.
+    auto none_can_match = [&](const RE2::Set& rules) {
+      RE2::Set::ErrorInfo error{};
+      return !rules.Match(input, nullptr, &error) && error.kind == RE2::Set::kNoError;
+    };
+    if (std::popcount(candidates) > 1 && none_can_match(*rules_.builtin_rules)) candidates = 0;
     for (; candidates != 0; candidates &= candidates - 1) {
       if (auto found = match(static_cast<std::size_t>(std::countr_zero(candidates)))) return found;
     }
-    if (!rules_.user_rules) return std::nullopt;
-    // Asking only whether any user rule matches spares the set an allocation; should the set
-    // fail (out of memory), the rules are tried one by one all the same.
-    RE2::Set::ErrorInfo error{};
-    if (!rules_.user_rules->Match(input, nullptr, &error) && error.kind == RE2::Set::kNoError) {
-      return std::nullopt;
-    }
+    if (!rules_.user_rules || none_can_match(*rules_.user_rules)) return std::nullopt;
     for (std::size_t rule = rules_.builtin_count; rule < rules_.patterns.size(); ++rule) {
       if (auto found = match(rule)) return found;
     }

@@ -49,13 +49,9 @@ void file_builtin(RuleSet::Compiled& compiled, std::size_t index, const RuleSour
       filed.shortest = parse_length(program.substr(colon + 1));
       program = program.substr(0, colon);
     }
-    compiled.program_initials[static_cast<unsigned char>(program[0])] = true;
-    if (program.ends_with('*')) {
-      program.remove_suffix(1);
-      compiled.by_program_prefix.emplace_back(program, filed);
-    } else {
-      compiled.by_program[program].push_back(filed);
-    }
+    bool prefix = program.ends_with('*');
+    if (prefix) program.remove_suffix(1);
+    compiled.by_program[static_cast<unsigned char>(program[0])].push_back({program, prefix, filed});
   }
 }
 
@@ -64,17 +60,28 @@ std::expected<std::shared_ptr<const RuleSet::Compiled>, RuleError> compile_rules
   auto compiled = std::make_shared<RuleSet::Compiled>();
   compiled->builtin_count = builtin_count;
   RE2::Set user_rules(rule_pattern_options(), RE2::ANCHOR_START);
+  RE2::Set builtins(rule_pattern_options(), RE2::ANCHOR_START);
   for (std::size_t index = 0; index < rules.size(); ++index) {
     const RuleSource& rule = rules[index];
     auto pattern = compile_rule_pattern(rule.name, rule.pattern);
     if (!pattern) return std::unexpected(pattern.error());
     if (index < builtin_count) {
       file_builtin(*compiled, index, rule);
+      if (std::string error; builtins.Add(rule.pattern, &error) < 0) {
+        return std::unexpected(RuleError{RuleFault::bad_pattern, rule.name, error});
+      }
     } else if (std::string error; user_rules.Add(rule.pattern, &error) < 0) {
       return std::unexpected(RuleError{RuleFault::bad_pattern, rule.name, error});
     }
     compiled->names.push_back(rule.name);
     compiled->patterns.push_back(std::move(*pattern));
+  }
+  if (builtin_count > 0) {
+    if (!builtins.Compile()) {
+      return std::unexpected(RuleError{RuleFault::bad_pattern, "",
+                                       "the built-in rules together are too large to compile"});
+    }
+    compiled->builtin_rules.emplace(std::move(builtins));
   }
   if (rules.size() > builtin_count) {
     if (!user_rules.Compile()) {
