@@ -6,11 +6,11 @@
 #include <string.h>
 
 typedef struct {
-  char *data;
+  char* data;
   size_t size, capacity;
 } Buffer;
 
-static void append(Buffer *buffer, const char *text, size_t size) {
+static void append(Buffer* buffer, const char* text, size_t size) {
   if (buffer->size + size > buffer->capacity) {
     buffer->capacity = (buffer->size + size) * 2;
     buffer->data = realloc(buffer->data, buffer->capacity);
@@ -20,22 +20,38 @@ static void append(Buffer *buffer, const char *text, size_t size) {
   buffer->size += size;
 }
 
-static void append_text(Buffer *buffer, const char *text) { append(buffer, text, strlen(text)); }
+static void append_text(Buffer* buffer, const char* text) {
+  append(buffer, text, strlen(text));
+}
 
 /* The program's own minimal escaping. */
-static void append_escaped(Buffer *buffer, const char *text, size_t size) {
+static void append_escaped(Buffer* buffer, const char* text, size_t size) {
   static const char hex[] = "0123456789abcdef";
   for (size_t i = 0; i < size; ++i) {
     unsigned char byte = (unsigned char)text[i];
     char escape[7] = {'\\', 0, 0, 0, 0, 0, 0};
     switch (byte) {
-      case '"': escape[1] = '"'; break;
-      case '\\': escape[1] = '\\'; break;
-      case '\b': escape[1] = 'b'; break;
-      case '\t': escape[1] = 't'; break;
-      case '\n': escape[1] = 'n'; break;
-      case '\f': escape[1] = 'f'; break;
-      case '\r': escape[1] = 'r'; break;
+      case '"':
+        escape[1] = '"';
+        break;
+      case '\\':
+        escape[1] = '\\';
+        break;
+      case '\b':
+        escape[1] = 'b';
+        break;
+      case '\t':
+        escape[1] = 't';
+        break;
+      case '\n':
+        escape[1] = 'n';
+        break;
+      case '\f':
+        escape[1] = 'f';
+        break;
+      case '\r':
+        escape[1] = 'r';
+        break;
       default:
         if (byte >= 0x20) {
           append(buffer, &text[i], 1);
@@ -49,23 +65,23 @@ static void append_escaped(Buffer *buffer, const char *text, size_t size) {
   }
 }
 
-static void write_file(const char *dir, const char *name, const Buffer *buffer) {
+static void write_file(const char* dir, const char* name, const Buffer* buffer) {
   char path[4096];
   snprintf(path, sizeof path, "%s/%s", dir, name);
-  FILE *file = fopen(path, "wb");
+  FILE* file = fopen(path, "wb");
   if (file == NULL || fwrite(buffer->data, 1, buffer->size, file) != buffer->size) exit(1);
   fclose(file);
 }
 
-static unsigned next_random(unsigned *state) {
+static unsigned next_random(unsigned* state) {
   *state = *state * 1103515245u + 12345u;
   return *state >> 16;
 }
 
-static void make_hosts(const char *dir, unsigned count) {
-  static const char *names[] = {"生产服务器", "测试环境", "数据库主节点", "ビルド機", "web",
-                                "缓存🚀", "日志🔥集群", "edge-节点", "🐳容器宿主", "backup"};
-  static const char *users[] = {"root", "deploy", "运维", "ci"};
+static void make_hosts(const char* dir, unsigned count) {
+  static const char* names[] = {"生产服务器", "测试环境",  "数据库主节点", "ビルド機",  "web",
+                                "缓存🚀",      "日志🔥集群", "edge-节点",    "🐳容器宿主", "backup"};
+  static const char* users[] = {"root", "deploy", "运维", "ci"};
   Buffer array = {0}, answer = {0};
   unsigned state = count;
   append_text(&array, "[");
@@ -95,9 +111,16 @@ static void make_hosts(const char *dir, unsigned count) {
 
 /* Remote output heavy in what needs escaping: quotes, backslashes, tabs, CR, LF, ANSI colour
  * sequences, and CJK text between them. */
-static void make_exec(const char *dir, const char *label, size_t answer_bytes) {
-  static const char *pieces[] = {"say \"hi\" ", "C:\\Users\\build\\out ", "\t", "\r\n", "\n",
-                                 "\x1b[31mERROR\x1b[0m ", "编译完成，耗时 ", "警告：", "plain ascii words ",
+static void make_exec(const char* dir, const char* label, size_t answer_bytes) {
+  static const char* pieces[] = {"say \"hi\" ",
+                                 "C:\\Users\\build\\out ",
+                                 "\t",
+                                 "\r\n",
+                                 "\n",
+                                 "\x1b[31mERROR\x1b[0m ",
+                                 "编译完成，耗时 ",
+                                 "警告：",
+                                 "plain ascii words ",
                                  "\x1b[1;32m✓\x1b[0m passed "};
   static const char head[] = "{\"exitCode\":0,\"stdout\":\"";
   static const char tail[] = "\",\"stderr\":\"\",\"truncated\":false,\"durationMs\":182}";
@@ -106,7 +129,7 @@ static void make_exec(const char *dir, const char *label, size_t answer_bytes) {
   Buffer raw = {0}, escaped = {0}, json = {0}, answer = {0};
   unsigned state = 7;
   for (;;) {
-    const char *piece = pieces[next_random(&state) % 10];
+    const char* piece = pieces[next_random(&state) % 10];
     size_t before = escaped.size;
     append_escaped(&escaped, piece, strlen(piece));
     if (fixed + escaped.size > answer_bytes) {
@@ -135,7 +158,7 @@ static void make_exec(const char *dir, const char *label, size_t answer_bytes) {
   free(answer.data);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: make_answers <dir>\n");
     return 2;

@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 typedef struct {
-  char *data;
+  char* data;
   size_t size, capacity;
 } Capture;
 
@@ -38,7 +38,7 @@ static double now_micros(void) {
   return (double)t.tv_sec * 1e6 + (double)t.tv_nsec / 1e3;
 }
 
-static int open_raw_pty(int *slave) {
+static int open_raw_pty(int* slave) {
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
   *slave = open(ptsname(master), O_RDWR | O_NOCTTY);
@@ -50,7 +50,7 @@ static int open_raw_pty(int *slave) {
   return master;
 }
 
-static void keep(Capture *capture, const char *data, size_t size) {
+static void keep(Capture* capture, const char* data, size_t size) {
   if (capture == NULL) return;
   if (capture->size + size > capture->capacity) {
     capture->capacity = (capture->size + size) * 2;
@@ -62,7 +62,7 @@ static void keep(Capture *capture, const char *data, size_t size) {
 }
 
 /* Runs one command; its standard output is drained into `capture` when that is not NULL. */
-static RunResult run_once(char **command, int use_pty, Capture *capture) {
+static RunResult run_once(char** command, int use_pty, Capture* capture) {
   int reader = -1, child_out = -1;
   if (use_pty) {
     reader = open_raw_pty(&child_out);
@@ -111,20 +111,20 @@ static RunResult run_once(char **command, int use_pty, Capture *capture) {
   return result;
 }
 
-static int compare_doubles(const void *a, const void *b) {
-  double x = *(const double *)a, y = *(const double *)b;
+static int compare_doubles(const void* a, const void* b) {
+  double x = *(const double*)a, y = *(const double*)b;
   return (x > y) - (x < y);
 }
 
-static double median(double *values, int count) {
+static double median(double* values, int count) {
   qsort(values, (size_t)count, sizeof *values, compare_doubles);
   return count % 2 ? values[count / 2] : (values[count / 2 - 1] + values[count / 2]) / 2;
 }
 
-static int capture_to(const char *path, char **command, int use_pty) {
+static int capture_to(const char* path, char** command, int use_pty) {
   Capture got = {0};
   RunResult result = run_once(command, use_pty, &got);
-  FILE *file = fopen(path, "wb");
+  FILE* file = fopen(path, "wb");
   if (file == NULL || fwrite(got.data, 1, got.size, file) != got.size || fclose(file) != 0) {
     perror(path);
     return 2;
@@ -132,8 +132,8 @@ static int capture_to(const char *path, char **command, int use_pty) {
   return WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0 ? 0 : 1;
 }
 
-static int check(const char *expected_path, char **command, int use_pty) {
-  FILE *file = fopen(expected_path, "rb");
+static int check(const char* expected_path, char** command, int use_pty) {
+  FILE* file = fopen(expected_path, "rb");
   if (file == NULL) {
     perror(expected_path);
     return 2;
@@ -141,7 +141,8 @@ static int check(const char *expected_path, char **command, int use_pty) {
   Capture expected = {0}, got = {0};
   char chunk[1 << 16];
   size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) keep(&expected, chunk, n);
+  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
+    keep(&expected, chunk, n);
   fclose(file);
   RunResult result = run_once(command, use_pty, &got);
   if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) {
@@ -150,14 +151,15 @@ static int check(const char *expected_path, char **command, int use_pty) {
   }
   size_t common = expected.size < got.size ? expected.size : got.size;
   size_t at = 0;
-  while (at < common && expected.data[at] == got.data[at]) ++at;
+  while (at < common && expected.data[at] == got.data[at])
+    ++at;
   if (at == common && expected.size == got.size) return 0;
   fprintf(stderr, "check: output differs from %s at byte %zu (%zu bytes expected, %zu written)\n",
           expected_path, at, expected.size, got.size);
   return 1;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   int runs = 21, use_pty = 0, i = 1;
   const char *expected = NULL, *capture = NULL;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
@@ -187,10 +189,10 @@ int main(int argc, char **argv) {
   if (capture != NULL) return capture_to(capture, first, use_pty);
   if (second == NULL || second[0] == NULL) return 2;
 
-  double *times[2] = {calloc((size_t)runs, sizeof(double)), calloc((size_t)runs, sizeof(double))};
-  double *cpu[2] = {calloc((size_t)runs, sizeof(double)), calloc((size_t)runs, sizeof(double))};
+  double* times[2] = {calloc((size_t)runs, sizeof(double)), calloc((size_t)runs, sizeof(double))};
+  double* cpu[2] = {calloc((size_t)runs, sizeof(double)), calloc((size_t)runs, sizeof(double))};
   long peak[2] = {0, 0};
-  char **commands[2] = {first, second};
+  char** commands[2] = {first, second};
   /* One untimed run of each warms the page cache. */
   run_once(first, use_pty, NULL);
   run_once(second, use_pty, NULL);
