@@ -101,11 +101,11 @@ int main(int argc, char** argv) {
                                              "-i", key_file,
                                              "-F", "/dev/null"};
   auto openssh = [&](const char* program, std::vector<std::string> tail, bool port_upper) {
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), ssh_options.begin(), ssh_options.end());
-    argv.insert(argv.end(), {port_upper ? "-P" : "-p", std::to_string(server.port())});
-    argv.insert(argv.end(), tail.begin(), tail.end());
-    run_or_die(argv);
+    std::vector<std::string> command{program};
+    command.insert(command.end(), ssh_options.begin(), ssh_options.end());
+    command.insert(command.end(), {port_upper ? "-P" : "-p", std::to_string(server.port())});
+    command.insert(command.end(), tail.begin(), tail.end());
+    run_or_die(command);
   };
   const std::string remote_host = server.user() + "@127.0.0.1";
 
