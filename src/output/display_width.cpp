@@ -137,10 +137,42 @@ std::optional<std::size_t> ascii_width(std::string_view text) {
   return text.size() - joined;
 }
 
+// Wide letters that are clusters of their own on both sides (grapheme break class Other, no
+// marks among them): CJK unified ideographs, hiragana and katakana.
+bool is_plain_wide_letter(CodePoint c) {
+  return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3041 && c <= 0x3096) ||
+         (c >= 0x30A1 && c <= 0x30FA);
+}
+
+// Host names as people write them: printable ASCII and those wide letters only. Every boundary
+// between such characters is a cluster break, so each counts alone; anything else (a mark, an
+// emoji, a control, another script) is left to the full rules.
+std::optional<std::size_t> plain_cjk_width(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    if (lead >= 0x20 && lead < 0x7F) {
+      ++width;
+      ++i;
+      continue;
+    }
+    if ((lead & 0xF0) != 0xE0 || i + 3 > text.size()) return std::nullopt;
+    auto second = static_cast<unsigned char>(text[i + 1]);
+    auto third = static_cast<unsigned char>(text[i + 2]);
+    if ((second & 0xC0) != 0x80 || (third & 0xC0) != 0x80) return std::nullopt;
+    CodePoint c = ((lead & 0x0F) << 12) | ((second & 0x3F) << 6) | (third & 0x3F);
+    if (!is_plain_wide_letter(c)) return std::nullopt;
+    width += 2;
+    i += 3;
+  }
+  return width;
+}
+
 }  // namespace
 
 std::size_t display_width(std::string_view text) {
   if (auto width = ascii_width(text)) return *width;
+  if (auto width = plain_cjk_width(text)) return *width;
   const std::vector<CodePoint> code_points = decode(text);
   std::size_t width = 0;
   bool after_lam = false;

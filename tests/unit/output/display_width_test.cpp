@@ -25,6 +25,11 @@ TEST(DisplayWidth, SingleCharacters) {
        WidthCase{"delete and C1 control", "\x7f\u0085", 2},
        WidthCase{"no-break space", "\u00a0", 1}, WidthCase{"soft hyphen is drawn", "\u00ad", 1},
        WidthCase{"two CJK ideographs", "名称", 4},
+       WidthCase{"host name of ideographs, kana and ASCII", "生产-ビルド機-1", 15},
+       // Marks after wide letters join them: the letters' quick count must not apply.
+       WidthCase{"kana with combining voiced mark", "か\u3099き", 4},
+       WidthCase{"ideograph with combining acute", "中\u0301", 2},
+       WidthCase{"ideograph, variation selector", "葛\U000e0100", 2},
        WidthCase{"fullwidth form and ideographic space", "\uff01\u3000", 4},
        WidthCase{"ambiguous counts one", "\u00b1\u2460", 2},
        WidthCase{"combining acute", "e\u0301", 1}, WidthCase{"enclosing mark", "a\u20dd", 1},
