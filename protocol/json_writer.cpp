@@ -126,16 +126,28 @@ void append_json_string_content(std::string& out, std::string_view text) {
       });
 }
 
-void append_json_string(std::string& out, std::string_view text) {
-  // One resize for the quotes and the text: most strings of a host list are a few bytes long.
+namespace {
+
+// Appends `before` (if not NUL), the quoted text and `after` (if not NUL) in one resize: most
+// strings of a host list are a few bytes long, and each separate append would cost as much.
+void append_quoted(std::string& out, char before, std::string_view text, char after) {
   const std::size_t used = out.size();
-  out.resize_and_overwrite(used + text.size() * longest_escape + sizeof(Escape::text) + 2,
+  out.resize_and_overwrite(used + text.size() * longest_escape + sizeof(Escape::text) + 4,
                            [&](char* buffer, std::size_t) {
-                             buffer[used] = '"';
-                             char* end = write_escaped(buffer + used + 1, text);
+                             char* end = buffer + used;
+                             if (before != '\0') *end++ = before;
                              *end++ = '"';
+                             end = write_escaped(end, text);
+                             *end++ = '"';
+                             if (after != '\0') *end++ = after;
                              return static_cast<std::size_t>(end - buffer);
                            });
+}
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view text) {
+  append_quoted(out, '\0', text, '\0');
 }
 
 JsonWriter::JsonWriter(Drain drain, std::size_t drain_at)
@@ -182,19 +194,19 @@ JsonWriter& JsonWriter::end_array() {
 }
 
 JsonWriter& JsonWriter::key(std::string_view name) {
-  before_value();
-  append_json_string(out_, name);
-  out_ += ':';
+  append_quoted(out_, need_comma_ ? ',' : '\0', name, ':');
   need_comma_ = false;
   return *this;
 }
 
 JsonWriter& JsonWriter::string(std::string_view text) {
-  before_value();
-  if (!drain_) {
-    append_json_string(out_, text);
+  if (!drain_ || text.size() <= drain_at_) {
+    append_quoted(out_, need_comma_ ? ',' : '\0', text, '\0');
+    need_comma_ = true;
+    drain_if_full();
     return *this;
   }
+  before_value();
   out_ += '"';
   while (true) {
     std::string_view piece = text.substr(0, drain_at_);
