@@ -80,8 +80,12 @@ TEST(RuleSettingsEdit, CommandsChangeWhatIsBlocked) {
         break;
     }
     EXPECT_EQ(fault_of(result), step.fault);
-    if (step.fault) EXPECT_EQ(settings, before);
-    if (!step.command.empty()) EXPECT_EQ(rule_hit_by(settings, step.command), step.hit);
+    if (step.fault) {
+      EXPECT_EQ(settings, before);
+    }
+    if (!step.command.empty()) {
+      EXPECT_EQ(rule_hit_by(settings, step.command), step.hit);
+    }
   }
   EXPECT_EQ(settings.disabled_builtins.size(), 0u);
 }
