@@ -12,6 +12,7 @@
 #include "desktop/admin/log_command.h"
 #include "desktop/admin/service_commands.h"
 #include "desktop/admin/switch_commands.h"
+#include "desktop/admin/vault_commands.h"
 #include "protocol/data_dir.h"
 #include "protocol/environment.h"
 #include "protocol/fd_io.h"
@@ -33,9 +34,19 @@ struct Command {
 };
 
 constexpr Command commands[] = {
-    {"host", run_host_command}, {"cli", switch_cli},    {"autostart", switch_autostart},
-    {"status", show_status},    {"stop", stop_service}, {"log", show_log},
-    {"help", show_help},        {"--help", show_help},  {"-h", show_help},
+    {"host", run_host_command},
+    {"cli", switch_cli},
+    {"autostart", switch_autostart},
+    {"status", show_status},
+    {"stop", stop_service},
+    {"log", show_log},
+    {"init", init_vault},
+    {"unlock", unlock_vault},
+    {"lock", lock_vault},
+    {"passwd", change_master_password},
+    {"help", show_help},
+    {"--help", show_help},
+    {"-h", show_help},
 };
 
 // The one place where a person's command reports its failure.

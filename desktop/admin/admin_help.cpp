@@ -14,12 +14,25 @@ The service:
 Hosts (HOST is an id or a name):
   pendrel-desktop host add NAME --address ADDR [--port N] [--user USER]
                   [--protocol SSH|LOCAL] [--tag TAG]... [--cli on|off] [--json]
+                  [--password] [--key FILE] [--key-passphrase] [--agent on|off]
   pendrel-desktop host set HOST [--name NAME] [the options of add] [--no-tags]
   pendrel-desktop host remove HOST
   pendrel-desktop host list [--json]
   pendrel-desktop host show HOST [--json]
   Defaults: --port 22, --user the current user, --protocol SSH, --cli off. A LOCAL host
   runs on this machine as you and needs no --address. Each --tag of `set` replaces the tags.
+  --password and --key-passphrase are asked, never taken from the command line; --key
+  imports the file's text into the vault (the file may be deleted afterwards). With a vault,
+  add, set and remove ask for the master password.
+
+The vault (passwords, keys and where they may be sent):
+  pendrel-desktop init               create it (asks for the new master password twice)
+  pendrel-desktop unlock             let the running service use it
+  pendrel-desktop lock [--all]       forget it again; --all also refuses every request
+  pendrel-desktop passwd             change the master password
+  --password-fd N (init, unlock, passwd, host add|set|remove) reads each password as one
+  line from descriptor N instead of the terminal: for scripts, and anyone who can read
+  that descriptor or what is behind it learns the password.
 
 Switches:
   pendrel-desktop cli on|off         allow command-line access (pendrel) at all
@@ -31,7 +44,7 @@ The audit log:
   pendrel-desktop help | --help | -h
 
 Exit codes: 0 success, 1 bad input or a failed operation, 2 no such host,
-3 the service is not running (status).
+3 the service is not running (status, unlock).
 The data directory is $PENDREL_DATA_DIR, else $XDG_CONFIG_HOME/pendrel or ~/.config/pendrel.
 )";
 }

@@ -8,6 +8,8 @@
 
 #include "desktop/admin/host_options.h"
 #include "desktop/admin/host_printing.h"
+#include "desktop/admin/hosts_edit.h"
+#include "desktop/admin/password_option.h"
 #include "desktop/admin/store_lock.h"
 #include "desktop/store/host_id.h"
 #include "desktop/store/host_lookup.h"
@@ -24,13 +26,6 @@ std::expected<std::vector<HostRecord>, AdminFailure> read_hosts(const AdminConte
   auto hosts = load_hosts(context.data_dir);
   if (!hosts) return std::unexpected(bad_input(hosts.error()));
   return std::move(*hosts);
-}
-
-Outcome write_hosts(const AdminContext& context, const std::vector<HostRecord>& hosts) {
-  if (auto saved = save_hosts(context.data_dir, hosts); !saved) {
-    return std::unexpected(bad_input(saved.error().text()));
-  }
-  return {};
 }
 
 std::expected<std::size_t, AdminFailure> find(const std::vector<HostRecord>& hosts,
@@ -95,16 +90,15 @@ Outcome add_host(const AdminContext& context, Arguments& args) {
   }
   apply_host_options(*options, host);
 
-  auto lock = StoreLock::acquire(context.data_dir);
-  if (!lock) return std::unexpected(lock.error());
-  auto hosts = read_hosts(context);
-  if (!hosts) return std::unexpected(hosts.error());
-  auto id = generate_host_id(*hosts);
+  auto edit = HostsEdit::begin(context, options->password_source, options->credentials.any());
+  if (!edit) return std::unexpected(edit.error());
+  auto& hosts = edit->hosts();
+  auto id = generate_host_id(hosts);
   if (!id) return std::unexpected(bad_input("cannot draw a host id: " + os_error_text(id.error())));
   host.id = std::move(*id);
-  hosts->push_back(host);
-  if (auto saved = write_hosts(context, *hosts); !saved) return saved;
-  note_shared_name(*hosts, host);
+  hosts.push_back(host);
+  if (auto saved = edit->commit(host.id, options->credentials); !saved) return saved;
+  note_shared_name(hosts, host);
   print_id(host, options->json);
   return {};
 }
@@ -114,16 +108,15 @@ Outcome set_host(const AdminContext& context, Arguments& args) {
   std::string wanted(args.take());
   auto options = parse_host_options(args, HostOptionsFor::set);
   if (!options) return std::unexpected(options.error());
-  auto lock = StoreLock::acquire(context.data_dir);
-  if (!lock) return std::unexpected(lock.error());
-  auto hosts = read_hosts(context);
-  if (!hosts) return std::unexpected(hosts.error());
-  auto index = find(*hosts, wanted);
+  auto edit = HostsEdit::begin(context, options->password_source, options->credentials.any());
+  if (!edit) return std::unexpected(edit.error());
+  auto& hosts = edit->hosts();
+  auto index = find(hosts, wanted);
   if (!index) return std::unexpected(index.error());
-  HostRecord& host = (*hosts)[*index];
+  HostRecord& host = hosts[*index];
   apply_host_options(*options, host);
-  if (auto saved = write_hosts(context, *hosts); !saved) return saved;
-  if (options->name) note_shared_name(*hosts, host);
+  if (auto saved = edit->commit(host.id, options->credentials); !saved) return saved;
+  if (options->name) note_shared_name(hosts, host);
   print_id(host, options->json);
   return {};
 }
@@ -131,17 +124,26 @@ Outcome set_host(const AdminContext& context, Arguments& args) {
 Outcome remove_host(const AdminContext& context, Arguments& args) {
   if (args.done()) return std::unexpected(bad_input("host remove needs a HOST (an id or a name)"));
   std::string wanted(args.take());
-  bool json = args.flag("--json");
+  bool json = false;
+  PasswordSource source;
+  while (!args.done()) {
+    if (args.flag("--json")) {
+      json = true;
+      continue;
+    }
+    auto fd = take_password_fd(args, source);
+    if (!fd) return std::unexpected(fd.error());
+    if (!*fd) break;
+  }
   if (auto end = expect_end(args); !end) return end;
-  auto lock = StoreLock::acquire(context.data_dir);
-  if (!lock) return std::unexpected(lock.error());
-  auto hosts = read_hosts(context);
-  if (!hosts) return std::unexpected(hosts.error());
-  auto index = find(*hosts, wanted);
+  auto edit = HostsEdit::begin(context, source, false);
+  if (!edit) return std::unexpected(edit.error());
+  auto& hosts = edit->hosts();
+  auto index = find(hosts, wanted);
   if (!index) return std::unexpected(index.error());
-  HostRecord removed = (*hosts)[*index];
-  hosts->erase(hosts->begin() + static_cast<std::ptrdiff_t>(*index));
-  if (auto saved = write_hosts(context, *hosts); !saved) return saved;
+  HostRecord removed = hosts[*index];
+  hosts.erase(hosts.begin() + static_cast<std::ptrdiff_t>(*index));
+  if (auto saved = edit->commit(removed.id, {}); !saved) return saved;
   print_id(removed, json);
   return {};
 }

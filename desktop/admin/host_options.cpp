@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "desktop/admin/password_option.h"
 #include "desktop/store/host_fields.h"
 
 namespace pendrel::desktop {
@@ -54,6 +55,19 @@ constexpr ValueOption value_options[] = {
        }
        return {};
      }},
+    {"--key",
+     [](std::string value, HostOptions& o) -> Outcome {
+       if (value.empty()) return std::unexpected(bad_input("--key takes a file"));
+       o.credentials.key_file = std::move(value);
+       return {};
+     }},
+    {"--agent",
+     [](std::string value, HostOptions& o) -> Outcome {
+       auto on = parse_on_off("--agent", value);
+       if (!on) return std::unexpected(on.error());
+       o.credentials.agent = *on;
+       return {};
+     }},
     {"--cli",
      [](std::string value, HostOptions& o) -> Outcome {
        auto on = parse_on_off("--cli", value);
@@ -102,6 +116,18 @@ std::expected<HostOptions, AdminFailure> parse_host_options(Arguments& args, Hos
       options.tags.emplace();
       continue;
     }
+    // Secrets are asked for, never taken from the command line, where others can read them.
+    if (args.flag("--password")) {
+      options.credentials.ask_password = true;
+      continue;
+    }
+    if (args.flag("--key-passphrase")) {
+      options.credentials.ask_key_passphrase = true;
+      continue;
+    }
+    auto fd = take_password_fd(args, options.password_source);
+    if (!fd) return std::unexpected(fd.error());
+    if (*fd) continue;
     auto taken = take_value_option(args, use, options);
     if (!taken) return std::unexpected(taken.error());
     if (*taken) continue;

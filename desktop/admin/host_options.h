@@ -9,6 +9,7 @@
 
 #include "desktop/admin/admin_failure.h"
 #include "desktop/admin/arguments.h"
+#include "desktop/admin/hosts_edit.h"
 #include "desktop/store/host_record.h"
 
 namespace pendrel::desktop {
@@ -23,6 +24,8 @@ struct HostOptions {
   std::optional<HostProtocol> protocol;
   std::optional<std::vector<std::string>> tags;  // every --tag, or empty for --no-tags
   std::optional<CliAccess> cli;
+  CredentialOptions credentials;   // --password, --key FILE, --key-passphrase, --agent on|off
+  PasswordSource password_source;  // --password-fd N
   bool json = false;
 };
 

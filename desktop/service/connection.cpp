@@ -89,7 +89,8 @@ class Session {
           "protocol 0 is older than this service's protocol " + std::to_string(service_protocol)));
       return false;
     }
-    if (context_.store.settings().external_cli == ExternalCli::off) {
+    if (context_.store.settings().external_cli == ExternalCli::off ||
+        context_.vault.external_cli_off()) {
       refuse(error_answer(ErrorCode::cli_disabled, origin_.language));
       return false;
     }

@@ -36,6 +36,10 @@ struct Router {
     }
     handled.audit.host_id = host->id;
     handled.audit.host_name = host->name;
+    if (auto refused = context.vault.admit(*host)) {
+      fail(error_answer(refused->code, origin.language, refused->detail));
+      return std::nullopt;
+    }
     if (host->protocol != HostProtocol::local) {
       fail(error_answer(ErrorCode::connect_failed, origin.language,
                         "SSH hosts are not served by this version of pendrel-desktop"));
@@ -138,6 +142,11 @@ Handled handle_request(const Request& request, const RequestOrigin& origin,
   Router router{origin, context, {}};
   router.handled.audit.client_pid = origin.pid;
   router.handled.audit.kind = kind_name(request);
+  // Locked as a whole, the service still lets itself be stopped, which forgets every secret.
+  if (!std::holds_alternative<QuitRequest>(request) && context.vault.app_locked()) {
+    router.fail(error_answer(ErrorCode::app_locked, origin.language, "run pendrel-desktop unlock"));
+    return std::move(router.handled);
+  }
   std::visit(router, request);
   return std::move(router.handled);
 }

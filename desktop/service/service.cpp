@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "desktop/service/admin_session.h"
 #include "desktop/service/app_version.h"
 #include "desktop/service/connection.h"
 #include "desktop/service/instance_lock.h"
@@ -18,8 +19,12 @@
 #include "desktop/service/marker_file.h"
 #include "desktop/service/service_paths.h"
 #include "desktop/service/signal_handlers.h"
+#include "desktop/service/vault_keeper.h"
 #include "desktop/service/worker_pool.h"
+#include "desktop/vault/process_guard.h"
+#include "desktop/vault/stale_temporaries.h"
 #include "protocol/data_dir.h"
+#include "protocol/decimal.h"
 #include "protocol/environment.h"
 #include "protocol/fd_io.h"
 #include "protocol/os_error.h"
@@ -66,19 +71,38 @@ int serve_unavailable(const ServicePaths& paths, const std::string& reason, cons
   return 0;
 }
 
-void accept_until_stopped(const Listener& listener, WorkerPool& pool, ServiceContext& context) {
+// The test knob for the idle lock: seconds instead of the vault's minutes.
+std::optional<std::uint64_t> idle_lock_override(const Environment& environment) {
+  auto text = environment.get_non_empty("PENDREL_DESKTOP_TEST_IDLE_LOCK_SECONDS");
+  if (!text) return std::nullopt;
+  return parse_decimal_u32(*text);
+}
+
+void accept_until_stopped(const Listener& listener, const Listener* admin, WorkerPool& pool,
+                          ServiceContext& context) {
   while (!context.stop.fired()) {
     bool free_slot = pool.has_free_slot();
-    // With every slot taken the listener is left out: new connections wait in its queue.
-    pollfd fds[3] = {{context.stop.fd(), POLLIN, 0},
+    // With every slot taken the listeners are left out: new connections wait in their queues.
+    pollfd fds[4] = {{context.stop.fd(), POLLIN, 0},
                      {pool.slot_freed_fd(), POLLIN, 0},
-                     {listener.socket.get(), POLLIN, 0}};
-    if (::poll(fds, free_slot ? 3 : 2, -1) < 0) {
+                     {listener.socket.get(), POLLIN, 0},
+                     {admin ? admin->socket.get() : -1, POLLIN, 0}};
+    if (::poll(fds, free_slot ? 4 : 2, -1) < 0) {
       if (errno == EINTR) continue;
       context.log.write("poll failed: " + os_error_text(errno));
       return;
     }
-    if (!free_slot || fds[2].revents == 0) continue;
+    if (!free_slot) continue;
+    if (fds[3].revents != 0) {
+      int accepted = ::accept4(admin->socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
+      if (accepted >= 0) {
+        pool.start([socket = accepted, &context]() mutable {
+          serve_admin_connection(UniqueFd(socket), context);
+        });
+      }
+      continue;
+    }
+    if (fds[2].revents == 0) continue;
     int accepted = ::accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (accepted < 0) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
@@ -97,6 +121,8 @@ void accept_until_stopped(const Listener& listener, WorkerPool& pool, ServiceCon
 }  // namespace
 
 int run_service(ServiceMode mode) {
+  // Before anything could hold a secret: no core file, no ptrace, no /proc/PID/mem.
+  auto hardened = harden_process();
   Environment environment = Environment::from_process();
   auto found = find_data_dir(environment);
   if (!found) {
@@ -150,17 +176,34 @@ int run_service(ServiceMode mode) {
 
   DataStore store(paths.data_dir, [&log](std::string_view line) { log.write(line); });
   AuditLog audit(paths.logs_dir);
+  std::optional<std::string> unlock_refused = unlock_refusal_reason(environment);
+  if (!hardened) unlock_refused = "the process could not protect its memory: " + hardened.error();
+  if (unlock_refused) log.write("the vault will not be unlocked: " + *unlock_refused);
+  for (const auto& name : remove_stale_vault_temporaries(paths.data_dir))
+    log.write("removed " + name + ", left by a save that did not finish");
+  VaultKeeper vault(paths.data_dir, log, unlock_refused, idle_lock_override(environment));
   ServiceContext context{
-      working_form(home_directory(environment)), store, audit, log, stop, abandon};
+      working_form(home_directory(environment)), store, audit, log, stop, abandon, vault};
+  // The person's commands; without it the service still serves what needs no secret.
+  std::string admin_path = paths.run_dir + "/admin.sock";
+  auto admin = open_listener(admin_path);
+  if (admin)
+    log.write("admin commands on " + admin_path);
+  else
+    log.write("cannot open " + admin_path + ": " + admin.error().reason);
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.
   if (mode == ServiceMode::headless && ::chdir("/") != 0) log.write("cannot change to /");
   {
     WorkerPool pool(max_concurrent_connections);
-    accept_until_stopped(*listener, pool, context);
+    accept_until_stopped(*listener, admin ? &*admin : nullptr, pool, context);
     // No new connections from here on; pendrel then sees the service as not running.
     remove_socket_file(*listener);
     listener->socket.reset();
+    if (admin) {
+      remove_socket_file(*admin);
+      admin->socket.reset();
+    }
     log.write("stopping");
     if (!pool.wait_idle(stop_wait)) {
       log.write("requests still running after " + std::to_string(stop_wait.count()) +

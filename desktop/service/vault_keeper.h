@@ -1,0 +1,92 @@
+// The service's hold on the vault: its state (not set up, locked, open, key lost, the whole
+// application locked), the one UnlockedVault under a lock of its own, and the idle lock.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <expected>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "desktop/audit/service_log.h"
+#include "desktop/store/host_record.h"
+#include "desktop/vault/unlocked_vault.h"
+#include "protocol/error_code.h"
+
+namespace pendrel::desktop {
+
+enum class VaultState { needs_setup, locked, unlocked, key_lost };
+
+[[nodiscard]] const char* vault_state_name(VaultState state);
+
+// Why a request may not go on: the code and the detail of its error answer.
+struct Refusal {
+  ErrorCode code = ErrorCode::bad_request;
+  std::string detail;
+};
+
+struct VaultStatus {
+  VaultState state = VaultState::needs_setup;
+  bool app_locked = false;
+  std::optional<std::string> unlock_refused;  // why this process will not unlock
+  std::uint64_t idle_lock_seconds = 0;        // 0: never
+};
+
+class VaultKeeper {
+ public:
+  // `unlock_refused`: set when the environment forbids unlocking (see unlock_refusal_reason).
+  // `idle_override_seconds`: the tests' short idle time instead of the vault's minutes.
+  VaultKeeper(std::string data_dir, const ServiceLog& log,
+              std::optional<std::string> unlock_refused,
+              std::optional<std::uint64_t> idle_override_seconds);
+  ~VaultKeeper();  // wipes the open vault
+  VaultKeeper(const VaultKeeper&) = delete;
+  VaultKeeper& operator=(const VaultKeeper&) = delete;
+
+  [[nodiscard]] VaultStatus status();
+  [[nodiscard]] bool app_locked();
+
+  // Whether a request may use `host` as the plain file describes it. LOCAL hosts hold no secret
+  // and pass in every state (the whole-application lock is checked before); an SSH host needs
+  // the open vault, a vault entry that agrees with the plain one, and a way to log in.
+  [[nodiscard]] std::optional<Refusal> admit(const HostRecord& plain);
+
+  // Opens the vault with `password` (a failure says why, never the password). Also reopens an
+  // open vault, so that a change a command saved is taken up.
+  [[nodiscard]] std::expected<void, std::string> unlock(const SecretString& password);
+  // After a command changed the vault file: an open vault is opened again with `password`, a
+  // closed one stays closed (the password is checked all the same).
+  [[nodiscard]] std::expected<void, std::string> reload(const SecretString& password);
+  // Forgets the open vault; `all` also refuses every request until the next unlock.
+  void lock(bool all);
+
+  // The open vault's external-CLI switch is off (the plain settings file could be edited).
+  [[nodiscard]] bool external_cli_off();
+
+  // Runs `use` on the open vault's host `id` (the credentials for the SSH runner); false when
+  // the vault is not open or has no such host.
+  bool with_host(const std::string& id, const std::function<void(const VaultHost&)>& use);
+
+ private:
+  void lock_locked(std::string_view why);
+  void watch_idle();
+  [[nodiscard]] VaultState closed_state();
+
+  std::string path_;
+  const ServiceLog& log_;
+  std::optional<std::string> unlock_refused_;
+  std::optional<std::uint64_t> idle_override_seconds_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<UnlockedVault> vault_;
+  bool app_locked_ = false;
+  bool body_damaged_ = false;  // the right password met a body that fails to open
+  bool stopping_ = false;
+  std::chrono::steady_clock::time_point last_use_;
+  std::thread idle_watch_;
+};
+
+}  // namespace pendrel::desktop
