@@ -10,6 +10,7 @@
 #include "desktop/admin/arguments.h"
 #include "desktop/admin/host_commands.h"
 #include "desktop/admin/log_command.h"
+#include "desktop/admin/rules_commands.h"
 #include "desktop/admin/service_commands.h"
 #include "desktop/admin/switch_commands.h"
 #include "desktop/admin/vault_commands.h"
@@ -40,6 +41,7 @@ constexpr Command commands[] = {
     {"status", show_status},
     {"stop", stop_service},
     {"log", show_log},
+    {"rules", run_rules_command},
     {"init", init_vault},
     {"unlock", unlock_vault},
     {"lock", lock_vault},

@@ -38,6 +38,14 @@ Switches:
   pendrel-desktop cli on|off         allow command-line access (pendrel) at all
   pendrel-desktop autostart on|off   let pendrel start the service when it is not running
 
+Dangerous-command rules (checked on every exec before it runs):
+  pendrel-desktop rules list [--json]        the built-in and your rules, on or off
+  pendrel-desktop rules add NAME PATTERN     a rule of yours: RE2, anchored at a command start
+  pendrel-desktop rules remove NAME          remove one of yours (built-ins can be disabled)
+  pendrel-desktop rules enable|disable NAME
+  pendrel-desktop rules block on|off         on: block a match outright; off: ask at a console
+                                             (none can attach yet, so a match is blocked)
+
 The audit log:
   pendrel-desktop log [-n N] [-f]    the last N (10) requests; -f keeps following
 

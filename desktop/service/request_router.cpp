@@ -28,6 +28,13 @@ struct Router {
   // The host named by the request, already recorded in the audit entry; nothing after the
   // answer has been set to the error.
   std::optional<HostRecord> host_for(const std::string& id_or_name) {
+    auto host = find_host(id_or_name);
+    if (!host || !served_here(*host)) return std::nullopt;
+    return host;
+  }
+
+  // The host as host_for finds it, whatever its protocol.
+  std::optional<HostRecord> find_host(const std::string& id_or_name) {
     auto host = resolve_host(context.store.hosts(), id_or_name);
     if (!host) {
       handled.audit.host_name = id_or_name;
@@ -36,16 +43,29 @@ struct Router {
     }
     handled.audit.host_id = host->id;
     handled.audit.host_name = host->name;
-    if (auto refused = context.vault.admit(*host)) {
-      fail(error_answer(refused->code, origin.language, refused->detail));
-      return std::nullopt;
-    }
-    if (host->protocol != HostProtocol::local) {
-      fail(error_answer(ErrorCode::connect_failed, origin.language,
-                        "SSH hosts are not served by this version of pendrel-desktop"));
-      return std::nullopt;
-    }
     return std::move(*host);
+  }
+
+  bool served_here(const HostRecord& host) {
+    if (auto refused = context.vault.admit(host)) {
+      fail(error_answer(refused->code, origin.language, refused->detail));
+      return false;
+    }
+    if (host.protocol == HostProtocol::local) return true;
+    fail(error_answer(ErrorCode::connect_failed, origin.language,
+                      "SSH hosts are not served by this version of pendrel-desktop"));
+    return false;
+  }
+
+  // Nothing runs on a match, on any kind of host and for a terminal too: this comes before
+  // the host's protocol decides where the command would go.
+  bool allowed_by_rules(const ExecRequest& request) {
+    auto blocked = context.exec_policy.check(request.command, context.store.settings().rules,
+                                             context.log, origin.language);
+    if (!blocked) return true;
+    handled.audit.rule = std::move(blocked->rule);
+    fail(std::move(blocked->answer));
+    return false;
   }
 
   void operator()(const ListHostsRequest& request) {
@@ -58,8 +78,8 @@ struct Router {
   void operator()(const ExecRequest& request) {
     handled.audit.caller = request.caller;
     handled.audit.command = request.command;
-    auto host = host_for(request.host);
-    if (!host) return;
+    auto host = find_host(request.host);
+    if (!host || !allowed_by_rules(request) || !served_here(*host)) return;
     if (request.terminal == TerminalMode::on) {
       fail(error_answer(ErrorCode::terminal_not_open, origin.language,
                         "pendrel-desktop runs without a window and has no terminals"));

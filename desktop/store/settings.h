@@ -1,5 +1,7 @@
-// The service's settings file: the external-CLI switch, with room for the rules of later work.
+// The service's settings file: the external-CLI switch and the dangerous-command rules.
 #pragma once
+
+#include "desktop/rules/rule_types.h"
 
 namespace pendrel::desktop {
 
@@ -8,6 +10,9 @@ enum class ExternalCli { off, on };
 struct Settings {
   // On by default: a person installs the service on purpose.
   ExternalCli external_cli = ExternalCli::on;
+  // The "rules" member. Kept here until the vault holds the settings: until then whoever can
+  // write settings.json can weaken a rule.
+  RuleSettings rules;
 };
 
 }  // namespace pendrel::desktop

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "desktop/rules/rule_settings_json.h"
 #include "desktop/store/atomic_file.h"
 #include "desktop/store/json_object_reader.h"
 #include "protocol/fd_io.h"
@@ -44,6 +45,14 @@ std::expected<Settings, std::string> parse_settings(std::string_view text) {
   auto external_cli = reader->boolean("externalCli");
   if (!external_cli) return Failure(external_cli.error());
   if (*external_cli) settings.external_cli = **external_cli ? ExternalCli::on : ExternalCli::off;
+  // A "rules" member that does not decode fails the whole file, so that the service keeps the
+  // rules it had rather than fall back to fewer.
+  simdjson::dom::element rules;
+  if (parsed.object["rules"].get(rules) == simdjson::SUCCESS) {
+    auto decoded = decode_rule_settings(rules);
+    if (!decoded) return Failure("\"rules\": " + decoded.error().detail);
+    settings.rules = std::move(*decoded);
+  }
   return settings;
 }
 

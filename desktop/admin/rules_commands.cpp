@@ -1,0 +1,189 @@
+#include "desktop/admin/rules_commands.h"
+
+#include <algorithm>
+
+#include "desktop/admin/store_lock.h"
+#include "desktop/rules/rule_settings_edit.h"
+#include "desktop/store/rule_settings_file.h"
+#include "desktop/store/settings_file.h"
+#include "protocol/json_writer.h"
+
+namespace pendrel::desktop {
+namespace {
+
+using Outcome = std::expected<void, AdminFailure>;
+
+AdminFailure refused(const RuleError& error) {
+  std::string subject = "rule " + error.rule + ": ";
+  switch (error.fault) {
+    case RuleFault::bad_pattern:
+      return bad_input(subject + "the pattern is refused: " + error.detail);
+    case RuleFault::builtin_not_removable:
+      return bad_input(subject + "a built-in rule cannot be removed; disable it instead");
+    default:
+      return bad_input(subject + error.detail);
+  }
+}
+
+std::expected<RuleSettings, AdminFailure> stored_rules(const AdminContext& context) {
+  auto settings = load_settings(context.data_dir);
+  if (!settings) return std::unexpected(bad_input(settings.error()));
+  return std::move(settings->rules);
+}
+
+// Loads the rules, applies `edit` and saves them, all under the lock, then says `done`.
+template <typename Edit>
+Outcome edit_rules(const AdminContext& context, Edit edit, const std::string& done) {
+  auto lock = StoreLock::acquire(context.data_dir);
+  if (!lock) return std::unexpected(lock.error());
+  auto rules = stored_rules(context);
+  if (!rules) return std::unexpected(rules.error());
+  if (auto edited = edit(*rules); !edited) return std::unexpected(refused(edited.error()));
+  if (auto saved = save_rule_settings(context.data_dir, *rules); !saved)
+    return std::unexpected(bad_input(saved.error()));
+  print(done + "\n");
+  return {};
+}
+
+std::string on_match_text(OnMatch on_match) {
+  return on_match == OnMatch::block
+             ? "a match is blocked outright"
+             : "a match is to be put to a person at a console; no console can attach yet, so "
+               "it is blocked";
+}
+
+void print_rules_json(const RuleSettings& settings) {
+  JsonWriter json;
+  json.begin_object()
+      .key("onMatch")
+      .string(settings.on_match == OnMatch::block ? "block" : "ask")
+      .key("approvalTimeoutSeconds")
+      .integer(settings.approval_timeout.count())
+      .key("rules")
+      .begin_array();
+  for (const RuleListing& rule : list_rules(settings)) {
+    json.begin_object()
+        .key("name")
+        .string(rule.name)
+        .key("kind")
+        .string(rule.kind == RuleKind::builtin ? "builtin" : "user")
+        .key("enabled")
+        .boolean(rule.state == RuleState::enabled)
+        .key("pattern")
+        .string(rule.pattern);
+    if (rule.kind == RuleKind::builtin) {
+      json.key("descriptionZh")
+          .string(rule.description_zh)
+          .key("descriptionEn")
+          .string(rule.description_en);
+    }
+    json.end_object();
+  }
+  json.end_array().end_object();
+  print(json.take_line());
+}
+
+void print_rules_text(const RuleSettings& settings) {
+  auto rules = list_rules(settings);
+  std::size_t width = 4;
+  for (const RuleListing& rule : rules)
+    width = std::max(width, rule.name.size());
+  auto padded = [](std::string text, std::size_t to) {
+    text.resize(std::max(text.size(), to), ' ');
+    return text;
+  };
+  std::string out = padded("NAME", width) + "  KIND      STATE  WHAT IT MATCHES\n";
+  for (const RuleListing& rule : rules) {
+    out += padded(rule.name, width) + "  " +
+           padded(rule.kind == RuleKind::builtin ? "built-in" : "user", 8) + "  " +
+           padded(rule.state == RuleState::enabled ? "on" : "off", 5) + "  " +
+           (rule.kind == RuleKind::builtin ? rule.description_en : rule.pattern) + "\n";
+  }
+  out += on_match_text(settings.on_match) + " (rules block on|off).\n";
+  print(out);
+}
+
+Outcome list(const AdminContext& context, Arguments& args) {
+  bool json = args.flag("--json");
+  if (auto end = expect_end(args); !end) return end;
+  auto rules = stored_rules(context);
+  if (!rules) return std::unexpected(rules.error());
+  json ? print_rules_json(*rules) : print_rules_text(*rules);
+  return {};
+}
+
+// The operands of a subcommand, exactly `count` of them.
+std::expected<std::vector<std::string>, AdminFailure> operands(std::string_view command,
+                                                               std::size_t count,
+                                                               std::string_view usage,
+                                                               Arguments& args) {
+  std::vector<std::string> taken;
+  while (taken.size() < count && !args.done())
+    taken.emplace_back(args.take());
+  if (taken.size() < count)
+    return std::unexpected(
+        bad_input("rules " + std::string(command) + " takes " + std::string(usage)));
+  if (auto end = expect_end(args); !end) return std::unexpected(end.error());
+  return taken;
+}
+
+Outcome add(const AdminContext& context, Arguments& args) {
+  auto given = operands("add", 2, "NAME PATTERN", args);
+  if (!given) return std::unexpected(given.error());
+  const std::string& name = (*given)[0];
+  const std::string& pattern = (*given)[1];
+  return edit_rules(
+      context, [&](RuleSettings& rules) { return add_user_rule(rules, name, pattern); },
+      "added rule " + name);
+}
+
+Outcome remove(const AdminContext& context, Arguments& args) {
+  auto given = operands("remove", 1, "NAME", args);
+  if (!given) return std::unexpected(given.error());
+  const std::string& name = given->front();
+  return edit_rules(
+      context, [&](RuleSettings& rules) { return remove_user_rule(rules, name); },
+      "removed rule " + name);
+}
+
+Outcome set_state(const AdminContext& context, Arguments& args, RuleState state) {
+  bool on = state == RuleState::enabled;
+  auto given = operands(on ? "enable" : "disable", 1, "NAME", args);
+  if (!given) return std::unexpected(given.error());
+  const std::string& name = given->front();
+  return edit_rules(
+      context, [&](RuleSettings& rules) { return set_rule_state(rules, name, state); },
+      "rule " + name + (on ? " is on" : " is off"));
+}
+
+Outcome switch_block(const AdminContext& context, Arguments& args) {
+  auto given = operands("block", 1, "on or off", args);
+  if (!given) return std::unexpected(given.error());
+  auto on = parse_on_off("rules block", given->front());
+  if (!on) return std::unexpected(on.error());
+  OnMatch on_match = *on ? OnMatch::block : OnMatch::ask;
+  return edit_rules(
+      context,
+      [&](RuleSettings& rules) -> std::expected<void, RuleError> {
+        rules.on_match = on_match;
+        return {};
+      },
+      on_match_text(on_match));
+}
+
+}  // namespace
+
+Outcome run_rules_command(const AdminContext& context, Arguments& args) {
+  constexpr std::string_view usage = "rules takes list, add, remove, enable, disable or block";
+  if (args.done()) return std::unexpected(bad_input(std::string(usage)));
+  std::string_view verb = args.take();
+  if (verb == "list") return list(context, args);
+  if (verb == "add") return add(context, args);
+  if (verb == "remove") return remove(context, args);
+  if (verb == "enable") return set_state(context, args, RuleState::enabled);
+  if (verb == "disable") return set_state(context, args, RuleState::disabled);
+  if (verb == "block") return switch_block(context, args);
+  return std::unexpected(bad_input(std::string(usage) + ", not " + std::string(verb)));
+}
+
+}  // namespace pendrel::desktop
