@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "desktop/admin/admin_channel.h"
 #include "desktop/admin/service_probe.h"
 #include "desktop/store/hosts_file.h"
 #include "desktop/store/settings_file.h"
@@ -20,7 +21,8 @@ namespace {
 constexpr std::chrono::seconds stop_wait{20};
 constexpr std::chrono::milliseconds stop_poll{50};
 
-std::string status_json(const ServiceState& state, std::size_t hosts, const Settings& settings) {
+std::string status_json(const ServiceState& state, std::size_t hosts, const Settings& settings,
+                        const std::optional<VaultReport>& vault) {
   JsonWriter writer;
   writer.begin_object().key("running").boolean(state.running);
   if (state.pid) writer.key("pid").integer(*state.pid);
@@ -28,11 +30,16 @@ std::string status_json(const ServiceState& state, std::size_t hosts, const Sett
   writer.key("socket").string(state.socket_path).key("hosts").unsigned_integer(hosts);
   writer.key("externalCli").boolean(settings.external_cli == ExternalCli::on);
   if (state.unavailable_reason) writer.key("unavailable").string(*state.unavailable_reason);
+  if (vault) {
+    writer.key("vault").string(vault->state).key("appLocked").boolean(vault->app_locked);
+    if (vault->unlock_refused) writer.key("unlockRefused").string(*vault->unlock_refused);
+  }
   writer.end_object();
   return writer.take_line();
 }
 
-std::string status_text(const ServiceState& state, std::size_t hosts, const Settings& settings) {
+std::string status_text(const ServiceState& state, std::size_t hosts, const Settings& settings,
+                        const std::optional<VaultReport>& vault) {
   std::string text = "pendrel-desktop ";
   if (!state.running) {
     text += "is not running\n";
@@ -48,6 +55,10 @@ std::string status_text(const ServiceState& state, std::size_t hosts, const Sett
   text += "hosts: " + std::to_string(hosts) + "\n";
   text += std::string("command-line access: ") +
           (settings.external_cli == ExternalCli::on ? "on" : "off") + "\n";
+  if (vault) {
+    text += "vault: " + vault->state + (vault->app_locked ? ", every request refused" : "") + "\n";
+    if (vault->unlock_refused) text += "will not unlock: " + *vault->unlock_refused + "\n";
+  }
   return text;
 }
 
@@ -64,7 +75,14 @@ std::expected<void, AdminFailure> show_status(const AdminContext& context, Argum
   if (!settings) std::fprintf(stderr, "pendrel-desktop: %s\n", settings.error().c_str());
   std::size_t host_count = hosts ? hosts->size() : 0;
   Settings shown = settings.value_or(Settings{});
-  print(json ? status_json(state, host_count, shown) : status_text(state, host_count, shown));
+  // The vault's state comes from the running service only: a stopped service holds nothing.
+  std::optional<VaultReport> vault;
+  if (state.running) {
+    if (auto asked = ask_service(context.data_dir, AdminOp::status); asked && *asked)
+      vault = std::move(**asked);
+  }
+  print(json ? status_json(state, host_count, shown, vault)
+             : status_text(state, host_count, shown, vault));
   if (!state.running) return std::unexpected(AdminFailure{3, ""});
   return {};
 }

@@ -157,6 +157,9 @@ TEST_F(Vault, StatesOfAnSshHostFromNoVaultToTheWholeApplicationLocked) {
   ASSERT_EQ(admin({"lock"}).exit_code, 0);
   EXPECT_EQ(exec_code(ssh1), "vault_locked");
   ASSERT_EQ(admin({"lock", "--all"}).exit_code, 0);
+  EXPECT_NE(admin({"status", "--json"}).out.find(R"("vault":"locked","appLocked":true)"),
+            std::string::npos)
+      << outputs;
   EXPECT_EQ(ls_code(), "app_locked");
   EXPECT_EQ(exec_code("loc1"), "app_locked");
   ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, with_fd(master)).exit_code, 0) << outputs;
