@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "desktop_scene.h"
 
@@ -86,6 +87,19 @@ TEST_F(Rules, TextModeSaysWhatWasBlocked) {
   EXPECT_NE(result.err.find("matched `shutdown"), std::string::npos) << result.err;
   EXPECT_EQ(result.err.find("blocked", result.err.find("blocked") + 1), std::string::npos)
       << "said once: " << result.err;
+}
+
+TEST_F(Rules, RulesBrokenByHandLeaveTheBuiltInsInForce) {
+  const char* broken[] = {
+      R"({"version":1,"rules":{"userRules":[{"name":"bad","pattern":"rm ("}]}})",  // no build
+      R"({"version":1,"rules":{"disabledBuiltins":"all"}})",  // does not decode
+  };
+  for (const char* settings : broken) {
+    std::ofstream(scene.data_dir + "/settings.json") << settings;
+    RunResult result = scene.pendrel({"exec", "here", "exit 0; mkfs.ext4 /dev/sdb1"});
+    EXPECT_EQ(result.exit_code, 4) << settings << result.out;
+    EXPECT_NE(result.out.find("rule mkfs"), std::string::npos) << result.out;
+  }
 }
 
 TEST_F(Rules, TheRuleCommandsRefuseWhatCannotWork) {
