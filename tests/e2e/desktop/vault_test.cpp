@@ -2,7 +2,10 @@
 // open, locked again, the whole application locked), unlocking from a terminal and from a
 // descriptor, changes that need the master password, a plain hosts file edited behind the
 // service's back, the idle lock, a damaged vault, and no secret anywhere outside the vault.
+#include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +17,7 @@
 #include <thread>
 
 #include "desktop_scene.h"
+#include "support/sshd_test_user.h"
 
 namespace pendrel::testing {
 namespace {
@@ -226,6 +230,66 @@ TEST_F(Vault, DamagedVaultIsKeyLostAndLeftAlone) {
   EXPECT_EQ(exec_code(id), "vault_key_lost");
   EXPECT_NE(clean.stderr_text().find(path), std::string::npos);
   EXPECT_EQ(read_file(path), bytes);
+}
+
+// Forks a child that becomes `user` (when given) and runs `body`, whose value is its exit code.
+template <typename Body>
+pid_t as_user(const std::optional<SshdTestUser>& user, Body body) {
+  pid_t child = ::fork();
+  if (child != 0) return child;
+  if (user &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(user->gid) != 0 || ::setuid(user->uid) != 0))
+    _exit(125);
+  _exit(body());
+}
+
+int exit_code_of(pid_t child) {
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Another process of the service's own user cannot read its memory. Run as root, both the
+// service and the reader become an unprivileged account (root could read it anyway).
+TEST(VaultMemory, AnotherProcessOfTheSameUserCannotReadTheServiceMemory) {
+  if (desktop_binary().empty()) GTEST_SKIP() << "PENDREL_DESKTOP_BIN is not set";
+  std::optional<SshdTestUser> user;
+  if (::geteuid() == 0) user = ensure_sshd_test_user();
+  DesktopScene scene;
+  fs::create_directories(scene.data_dir);
+  if (user) {
+    for (const auto& entry : fs::recursive_directory_iterator(scene.home.path()))
+      ASSERT_EQ(::chown(entry.path().c_str(), user->uid, user->gid), 0);
+    ASSERT_EQ(::chown(scene.home.path().c_str(), user->uid, user->gid), 0);
+  }
+  std::vector<std::string> env_storage;
+  for (const auto& [name, value] : scene.env)
+    env_storage.push_back(name + "=" + value);
+  pid_t service = as_user(user, [&] {
+    std::vector<char*> envp;
+    for (auto& entry : env_storage)
+      envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = desktop_binary();
+    char serve[] = "serve";
+    char* argv[] = {program.data(), serve, nullptr};
+    int quiet = ::open("/dev/null", O_RDWR);
+    ::dup2(quiet, 1);
+    ::dup2(quiet, 2);
+    ::execve(argv[0], argv, envp.data());
+    return 127;
+  });
+  bool ready = wait_for_socket(scene.data_dir);
+  std::string mem = "/proc/" + std::to_string(service) + "/mem";
+  // 0: refused as it must be; 1: the memory could be opened.
+  int reader = exit_code_of(as_user(user, [&] {
+    int fd = ::open(mem.c_str(), O_RDONLY);
+    return fd < 0 && (errno == EACCES || errno == EPERM) ? 0 : 1;
+  }));
+  ::kill(service, SIGTERM);
+  EXPECT_EQ(exit_code_of(service), 0);
+  ASSERT_TRUE(ready);
+  EXPECT_EQ(reader, 0) << mem << " could be opened by another process of the same user";
 }
 
 }  // namespace
