@@ -20,6 +20,8 @@ std::vector<HostRecord> plain_hosts_from(const VaultContents& contents) {
     record.protocol = host.protocol;
     record.tags = host.tags;
     record.cli = host.cli;
+    // Only that a way to log in is stored, for `host show`; never what it is.
+    if (has_credential(host)) record.credential_ref = "vault";
     plain.push_back(std::move(record));
   }
   return plain;

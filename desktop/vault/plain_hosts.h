@@ -18,7 +18,8 @@ inline constexpr std::string_view vault_file_name = "vault.bin";
 // <data_dir>/vault.bin.
 [[nodiscard]] std::string vault_path(const std::string& data_dir);
 
-// The hosts file's entries for the vault's hosts, in id order, without any credential.
+// The hosts file's entries for the vault's hosts, in id order, without any secret: a host
+// with a password, a key or the agent allowed has the credential reference "vault".
 [[nodiscard]] std::vector<HostRecord> plain_hosts_from(const VaultContents& contents);
 
 // The vault's record of every host of `plain`, secrets empty: what `init` takes over.
