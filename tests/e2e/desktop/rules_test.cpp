@@ -35,17 +35,19 @@ class Rules : public ::testing::Test {
 };
 
 TEST_F(Rules, AMatchRunsNothingAndNamesTheRule) {
+  enum class Via { argument, stdin_script, terminal };
   struct Case {
     // {m} is a file the command would create before anything else; a dangerous part comes
     // after an exit, so that a check that failed would show but do no harm.
     std::string command;
     const char* rule;  // nullptr: the command runs
-    bool on_stdin = false;
+    Via via = Via::argument;
   };
   const Case cases[] = {
-      {"touch {m}; exit 0; rm -rf /", "rm-root"},                              // after a separator
-      {"touch {m}; exit 0 || sudo -u root reboot", "power"},                   // after sudo
-      {"touch {m}\nexit 0\nmkfs.ext4 /dev/sdb1\n", "mkfs", true},              // a --stdin script
+      {"touch {m}; exit 0; rm -rf /", "rm-root"},                               // after a separator
+      {"touch {m}; exit 0 || sudo -u root reboot", "power"},                    // after sudo
+      {"touch {m}\nexit 0\nmkfs.ext4 /dev/sdb1\n", "mkfs", Via::stdin_script},  // a --stdin script
+      {"touch {m}; exit 0; dd if=/dev/zero of=/dev/sda", "dd-device", Via::terminal},
       {"touch {m}; exit 0; deploy-prod now", "deploy-prod"},                   // a user rule
       {"touch {m}; git push --force origin main 2>/dev/null; true", nullptr},  // disabled built-in
       {"touch {m}; rm -rf ./build; echo reboot", nullptr},                     // everyday commands
@@ -56,10 +58,11 @@ TEST_F(Rules, AMatchRunsNothingAndNamesTheRule) {
     std::string command = c.command;
     command.replace(command.find("{m}"), 3, marker);
     RunResult result =
-        c.on_stdin
+        c.via == Via::stdin_script
             ? run_pendrel(
                   {.args = {"exec", "here", "--stdin"}, .env = scene.env, .stdin_data = command})
-            : scene.pendrel({"exec", "here", command});
+        : c.via == Via::terminal ? scene.pendrel({"exec", "--terminal", "here", command})
+                                 : scene.pendrel({"exec", "here", command});
     if (c.rule == nullptr) {
       EXPECT_EQ(result.exit_code, 0) << c.command << result.out;
       EXPECT_TRUE(fs::exists(marker)) << c.command;

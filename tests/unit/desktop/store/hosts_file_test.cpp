@@ -94,10 +94,10 @@ TEST(DataStore, FollowsEditsAndKeepsTheLastGoodStateOfABadFile) {
 
 TEST(SettingsFile, SwitchingOneSettingKeepsTheOtherMembers) {
   testing::TempDir dir;
-  testing::write_file(dir / "settings.json", R"({"version":1,"rules":[1,{"a":"b"}]})");
+  testing::write_file(dir / "settings.json", R"({"version":1,"fromANewerVersion":[1,{"a":"b"}]})");
   ASSERT_TRUE(save_external_cli(dir.path(), ExternalCli::off));
   EXPECT_EQ(testing::read_file(dir / "settings.json"),
-            "{\"version\":1,\"rules\":[1,{\"a\":\"b\"}],\"externalCli\":false}\n");
+            "{\"version\":1,\"fromANewerVersion\":[1,{\"a\":\"b\"}],\"externalCli\":false}\n");
   testing::write_file(dir / "settings.json", "{broken");
   EXPECT_FALSE(save_external_cli(dir.path(), ExternalCli::on));  // never overwrites a bad file
   EXPECT_EQ(testing::read_file(dir / "settings.json"), "{broken");
