@@ -34,11 +34,12 @@ _pendrel_desktop() {
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    COMPREPLY=($(compgen -W 'host cli autostart status stop log serve help --help -h --headless' -- "$cur"))
+    COMPREPLY=($(compgen -W 'host init unlock lock passwd cli autostart rules status stop log serve help --help -h --headless' -- "$cur"))
     return 0
   fi
 
-  local host_options='--address --port --user --protocol --tag --cli --json'
+  local host_options='--address --port --user --protocol --tag --cli --json --password --key
+    --key-passphrase --agent --password-fd'
   case ${COMP_WORDS[1]} in
     host)
       if ((COMP_CWORD == 2)); then
@@ -47,8 +48,13 @@ _pendrel_desktop() {
       fi
       case $prev in
         --protocol) COMPREPLY=($(compgen -W 'SSH LOCAL' -- "$cur")); return 0 ;;
-        --cli) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return 0 ;;
-        --address | --port | --user | --tag | --name) return 0 ;;
+        --cli | --agent) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return 0 ;;
+        --key)
+          compopt -o filenames 2>/dev/null
+          mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+          return 0
+          ;;
+        --address | --port | --user | --tag | --name | --password-fd) return 0 ;;
       esac
       case ${COMP_WORDS[2]} in
         add)
@@ -73,6 +79,18 @@ _pendrel_desktop() {
       ;;
     cli | autostart)
       ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W 'on off' -- "$cur"))
+      ;;
+    init | unlock | passwd) [[ $prev == --password-fd ]] || COMPREPLY=($(compgen -W '--password-fd' -- "$cur")) ;;
+    lock) ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W '--all' -- "$cur")) ;;
+    rules)
+      if ((COMP_CWORD == 2)); then
+        COMPREPLY=($(compgen -W 'list add remove enable disable block' -- "$cur"))
+      elif ((COMP_CWORD == 3)); then
+        case ${COMP_WORDS[2]} in
+          list) COMPREPLY=($(compgen -W '--json' -- "$cur")) ;;
+          block) COMPREPLY=($(compgen -W 'on off' -- "$cur")) ;;
+        esac
+      fi
       ;;
     status) COMPREPLY=($(compgen -W '--json' -- "$cur")) ;;
     log) [[ $prev == -n ]] || COMPREPLY=($(compgen -W '-n -f' -- "$cur")) ;;
