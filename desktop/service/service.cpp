@@ -161,8 +161,13 @@ int run_service(ServiceMode mode) {
   log.write("starting version " + std::string(app_version) + " for " + paths.data_dir);
 
   if (!logs) return serve_unavailable(paths, logs.error(), log, stop);
+  // The person's commands; without it the service still serves what needs no secret. Opened
+  // first, so that it is there once run/cli.sock answers.
+  std::string admin_path = paths.run_dir + "/admin.sock";
+  auto admin = open_listener(admin_path);
   auto listener = open_listener(paths.socket);
   if (!listener) {
+    if (admin) remove_socket_file(*admin);  // nothing to unlock without requests to serve
     if (listener.error().kind == ListenFailure::Kind::another_service) {
       say("already running for " + paths.data_dir + " (it answers on " + paths.socket + ")");
       return 0;
@@ -173,6 +178,10 @@ int run_service(ServiceMode mode) {
   ::unlink(paths.marker.c_str());
   if (listener->replaced_stale) log.write("replaced a stale socket at " + paths.socket);
   log.write("listening on " + paths.socket);
+  if (admin)
+    log.write("admin commands on " + admin_path);
+  else
+    log.write("cannot open " + admin_path + ": " + admin.error().reason);
 
   DataStore store(paths.data_dir, [&log](std::string_view line) { log.write(line); });
   AuditLog audit(paths.logs_dir);
@@ -184,13 +193,6 @@ int run_service(ServiceMode mode) {
   VaultKeeper vault(paths.data_dir, log, unlock_refused, idle_lock_override(environment));
   ServiceContext context{
       working_form(home_directory(environment)), store, audit, log, stop, abandon, vault};
-  // The person's commands; without it the service still serves what needs no secret.
-  std::string admin_path = paths.run_dir + "/admin.sock";
-  auto admin = open_listener(admin_path);
-  if (admin)
-    log.write("admin commands on " + admin_path);
-  else
-    log.write("cannot open " + admin_path + ": " + admin.error().reason);
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.
   if (mode == ServiceMode::headless && ::chdir("/") != 0) log.write("cannot change to /");
