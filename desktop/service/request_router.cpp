@@ -162,8 +162,9 @@ Handled handle_request(const Request& request, const RequestOrigin& origin,
   Router router{origin, context, {}};
   router.handled.audit.client_pid = origin.pid;
   router.handled.audit.kind = kind_name(request);
-  // Locked as a whole, the service still lets itself be stopped, which forgets every secret.
-  if (!std::holds_alternative<QuitRequest>(request) && context.vault.app_locked()) {
+  // Locked as a whole, the service answers nothing, `quit` included: the person stops it with
+  // `pendrel-desktop stop` (a signal), an agent should not be able to restart it unlocked.
+  if (context.vault.app_locked()) {
     router.fail(error_answer(ErrorCode::app_locked, origin.language, "run pendrel-desktop unlock"));
     return std::move(router.handled);
   }
