@@ -143,6 +143,8 @@ std::expected<void, std::string> VaultKeeper::unlock(const SecretString& passwor
 }
 
 std::expected<void, std::string> VaultKeeper::reload(const SecretString& password) {
+  // A process that may not unlock never opens the vault, not even to check a password.
+  if (unlock_refused_) return {};
   bool open = false;
   {
     std::lock_guard guard(mutex_);
