@@ -58,7 +58,8 @@ class VaultKeeper {
   // open vault, so that a change a command saved is taken up.
   [[nodiscard]] std::expected<void, std::string> unlock(const SecretString& password);
   // After a command changed the vault file: an open vault is opened again with `password`, a
-  // closed one stays closed (the password is checked all the same).
+  // closed one stays closed (the password is checked all the same, unless the process may not
+  // unlock at all).
   [[nodiscard]] std::expected<void, std::string> reload(const SecretString& password);
   // Forgets the open vault; `all` also refuses every request until the next unlock.
   void lock(bool all);
