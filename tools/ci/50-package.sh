@@ -3,9 +3,10 @@
 # installed programs, man page and completion work together, then remove it again.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-build=build-ci-package
+# The Release tree of the release step, configured for /usr.
+build=build-ci-release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DPENDREL_TESTS=OFF -DPENDREL_WERROR=ON >/dev/null
+  -DPENDREL_WERROR=ON >/dev/null
 cmake --build "$build"
 (cd "$build" && rm -f pendrel_*.deb && cpack -G DEB >/dev/null)
 package=$(ls "$build"/pendrel_*_"$(dpkg --print-architecture)".deb)
