@@ -79,19 +79,19 @@ class Session {
   bool handshake(std::string_view payload) {
     auto hello = decode_hello(payload);
     if (!hello) {
-      refuse(error_answer(ErrorCode::bad_request, origin_.language, "Hello: " + hello.error()));
+      refuse(error_answer(ErrorCode::bad_request, "Hello: " + hello.error()));
       return false;
     }
     origin_.language = hello->lang == "en" ? AnswerLanguage::en : AnswerLanguage::zh;
     if (hello->protocol == 0) {
       refuse(error_answer(
-          ErrorCode::protocol_mismatch, origin_.language,
+          ErrorCode::protocol_mismatch,
           "protocol 0 is older than this service's protocol " + std::to_string(service_protocol)));
       return false;
     }
     if (context_.store.settings().external_cli == ExternalCli::off ||
         context_.vault.external_cli_off()) {
-      refuse(error_answer(ErrorCode::cli_disabled, origin_.language));
+      refuse(error_answer(ErrorCode::cli_disabled));
       return false;
     }
     return send(Welcome{service_protocol, std::string(app_version)});
@@ -121,7 +121,7 @@ class Session {
       handled.audit.client_pid = origin_.pid;
       handled.audit.kind = "unknown";
       handled.audit.outcome = "bad_request";
-      handled.answer = error_answer(ErrorCode::bad_request, origin_.language, request.error());
+      handled.answer = error_answer(ErrorCode::bad_request, request.error());
     }
     handled.audit.duration_ms = milliseconds_since(start);
     record(handled.audit);

@@ -48,11 +48,11 @@ struct Router {
 
   bool served_here(const HostRecord& host) {
     if (auto refused = context.vault.admit(host)) {
-      fail(error_answer(refused->code, origin.language, refused->detail));
+      fail(error_answer(refused->code, refused->detail));
       return false;
     }
     if (host.protocol == HostProtocol::local) return true;
-    fail(error_answer(ErrorCode::connect_failed, origin.language,
+    fail(error_answer(ErrorCode::connect_failed,
                       "SSH hosts are not served by this version of pendrel-desktop"));
     return false;
   }
@@ -81,7 +81,7 @@ struct Router {
     auto host = find_host(request.host);
     if (!host || !allowed_by_rules(request) || !served_here(*host)) return;
     if (request.terminal == TerminalMode::on) {
-      fail(error_answer(ErrorCode::terminal_not_open, origin.language,
+      fail(error_answer(ErrorCode::terminal_not_open,
                         "pendrel-desktop runs without a window and has no terminals"));
       return;
     }
@@ -149,12 +149,8 @@ constexpr std::string_view kind_name(const Request& request) {
 
 }  // namespace
 
-ErrorBody error_answer(ErrorCode code, AnswerLanguage language, std::string_view detail) {
-  const ErrorCodeInfo& info = info_for(code);
-  std::string message(language == AnswerLanguage::en ? info.english : info.chinese);
-  if (!detail.empty())
-    message += (language == AnswerLanguage::en ? ": " : "：") + std::string(detail);
-  return ErrorBody{std::string(info.name), std::move(message)};
+ErrorBody error_answer(ErrorCode code, std::string_view detail) {
+  return ErrorBody{std::string(info_for(code).name), std::string(detail)};
 }
 
 Handled handle_request(const Request& request, const RequestOrigin& origin,
@@ -165,7 +161,7 @@ Handled handle_request(const Request& request, const RequestOrigin& origin,
   // Locked as a whole, the service answers nothing, `quit` included: the person stops it with
   // `pendrel-desktop stop` (a signal), an agent should not be able to restart it unlocked.
   if (context.vault.app_locked()) {
-    router.fail(error_answer(ErrorCode::app_locked, origin.language, "run pendrel-desktop unlock"));
+    router.fail(error_answer(ErrorCode::app_locked, "run pendrel-desktop unlock"));
     return std::move(router.handled);
   }
   std::visit(router, request);

@@ -28,8 +28,8 @@ struct Handled {
 [[nodiscard]] Handled handle_request(const Request& request, const RequestOrigin& origin,
                                      ServiceContext& context);
 
-// The error answer for `code` in the client's language, with a detail after a colon if any.
-[[nodiscard]] ErrorBody error_answer(ErrorCode code, AnswerLanguage language,
-                                     std::string_view detail = {});
+// The error answer for `code`, carrying the detail alone: pendrel puts the code's own text in
+// front of it, in the caller's language, and shows that text alone when the detail is empty.
+[[nodiscard]] ErrorBody error_answer(ErrorCode code, std::string_view detail = {});
 
 }  // namespace pendrel::desktop
