@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <expected>
 
 #include "desktop/store/hosts_file.h"
@@ -64,6 +65,22 @@ bool same_stamp(const Stamp& a, const Stamp& b) {
          a.mtime_ns == b.mtime_ns;
 }
 
+long long wall_clock_ns() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
+}
+
+// File times advance in coarse ticks, so a write of the same size soon after the one that was
+// read can leave the stamp unchanged. A file read less than this long after its last change
+// is read again at every call until it has aged, and such an edit is never missed.
+constexpr long long racy_window_ns = 2'000'000'000LL;
+
+template <typename Stamp>
+bool racily_clean(const Stamp& stamp) {
+  return stamp.present && stamp.read_at_ns - stamp.mtime_ns < racy_window_ns;
+}
+
 // Re-reads `name` when its stamp changed; `parse` turns the content into the value kept.
 template <typename Stamp, typename Value, typename Parse>
 void refresh(const std::string& data_dir, std::string_view name, Stamp& stamp, Value& value,
@@ -71,23 +88,28 @@ void refresh(const std::string& data_dir, std::string_view name, Stamp& stamp, V
   std::string path = join_path(data_dir, name);
   struct stat info {};
   bool present = ::stat(path.c_str(), &info) == 0;
-  if (same_stamp(stamp, stamp_of<Stamp>(info, present))) return;
+  bool changed = !same_stamp(stamp, stamp_of<Stamp>(info, present));
+  if (!changed && !racily_clean(stamp)) return;
+  long long read_at = wall_clock_ns();
   auto snapshot = read_snapshot(path);
   if (!snapshot) {
     // Unreadable now: keep what was good, say so, and try again at the next change.
     stamp = stamp_of<Stamp>(info, present);
-    if (report)
+    stamp.read_at_ns = read_at;
+    if (report && changed)
       report(path + ": " + os_error_text(snapshot.error()) + "; keeping the last good state");
     return;
   }
   stamp = stamp_of<Stamp>(snapshot->info, snapshot->present);
+  stamp.read_at_ns = read_at;
   if (!snapshot->present) {
     value = empty;
     return;
   }
   auto parsed = parse(snapshot->content);
   if (!parsed) {
-    if (report) report(path + ": " + parsed.error() + "; keeping the last good state");
+    // A re-read of an unchanged stamp was reported when the stamp last changed.
+    if (report && changed) report(path + ": " + parsed.error() + "; keeping the last good state");
     return;
   }
   value = std::move(*parsed);

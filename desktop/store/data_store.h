@@ -37,6 +37,7 @@ class DataStore {
   struct FileStamp {
     unsigned long long inode = 0, size = 0;
     long long mtime_ns = -1;
+    long long read_at_ns = 0;  // the wall-clock time of the read this stamp belongs to
     bool present = false;
   } hosts_stamp_, settings_stamp_;
 };

@@ -1,5 +1,8 @@
 #include "desktop/store/hosts_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "desktop/store/data_store.h"
@@ -90,6 +93,29 @@ TEST(DataStore, FollowsEditsAndKeepsTheLastGoodStateOfABadFile) {
   EXPECT_EQ(store.settings().external_cli, ExternalCli::off);
   EXPECT_EQ(store.hosts().size(), 1u);  // reported once per change, not per call
   EXPECT_EQ(reports.size(), 2u);
+}
+
+// An edit of the same size within one tick of the file clock leaves inode, size and time as
+// they were; the store must still see it.
+TEST(DataStore, SeesASameSizeEditThatKeepsTheFileTime) {
+  testing::TempDir dir;
+  DataStore store(dir.path(), {});
+  HostRecord host;
+  host.id = "k3x9q2ma";
+  host.name = "web-1";
+  host.address = "10.0.0.5";
+  host.username = "deploy";
+  ASSERT_TRUE(save_hosts(dir.path(), {host}));
+  ASSERT_EQ(store.hosts().at(0).address, "10.0.0.5");
+
+  struct stat before {};
+  ASSERT_EQ(::stat((dir / "hosts.json").c_str(), &before), 0);
+  std::string text = testing::read_file(dir / "hosts.json");
+  text.replace(text.find("10.0.0.5"), 8, "10.0.0.6");
+  testing::write_file(dir / "hosts.json", text);
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "hosts.json").c_str(), times, 0), 0);
+  EXPECT_EQ(store.hosts().at(0).address, "10.0.0.6");
 }
 
 TEST(SettingsFile, SwitchingOneSettingKeepsTheOtherMembers) {
