@@ -29,14 +29,11 @@ std::expected<void, IoError> write_all(int fd, std::string_view data) {
 
 namespace pendrel {
 
-std::expected<std::string, int> read_whole_file(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(errno);
-  UniqueFd file(fd);
+std::expected<std::string, int> read_to_end(int fd) {
   std::string content;
   char buffer[16384];
   while (true) {
-    ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(errno);
@@ -44,6 +41,13 @@ std::expected<std::string, int> read_whole_file(const std::string& path) {
     if (got == 0) return content;
     content.append(buffer, static_cast<std::size_t>(got));
   }
+}
+
+std::expected<std::string, int> read_whole_file(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(errno);
+  UniqueFd file(fd);
+  return read_to_end(file.get());
 }
 
 }  // namespace pendrel

@@ -16,6 +16,9 @@ namespace pendrel {
 
 namespace pendrel {
 
+// Everything left to read from `fd`, or the errno of the failing read.
+[[nodiscard]] std::expected<std::string, int> read_to_end(int fd);
+
 // The whole content of the file at `path`, or the errno of the failing call.
 [[nodiscard]] std::expected<std::string, int> read_whole_file(const std::string& path);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "desktop/store/hosts_file.h"
+
 namespace pendrel::desktop {
 namespace {
 
@@ -27,29 +29,9 @@ std::size_t characters(const std::string& text) {
 }  // namespace
 
 void write_host_json(JsonWriter& writer, const HostRecord& host) {
-  writer.begin_object()
-      .key("id")
-      .string(host.id)
-      .key("name")
-      .string(host.name)
-      .key("address")
-      .string(host.address)
-      .key("port")
-      .unsigned_integer(host.port)
-      .key("username")
-      .string(host.username)
-      .key("protocol")
-      .string(protocol_name(host.protocol))
-      .key("tags")
-      .begin_array();
-  for (const auto& tag : host.tags)
-    writer.string(tag);
-  writer.end_array()
-      .key("cli")
-      .boolean(host.cli == CliAccess::on)
-      .key("hasCredential")
-      .boolean(!host.credential_ref.empty())
-      .end_object();
+  writer.begin_object();
+  write_host_members(writer, host);
+  writer.key("hasCredential").boolean(!host.credential_ref.empty()).end_object();
 }
 
 std::string host_table(const std::vector<HostRecord>& hosts) {

@@ -29,17 +29,6 @@ std::expected<SecretString, AdminFailure> read_key_file(const std::string& path)
   return key;
 }
 
-// The listing fields of `record` onto the vault's host; its other fields and secrets stay.
-void copy_listing(const HostRecord& record, VaultHost& host) {
-  host.name = record.name;
-  host.tags = record.tags;
-  host.address = record.address;
-  host.port = record.port;
-  host.username = record.username;
-  host.protocol = record.protocol;
-  host.cli = record.cli;
-}
-
 }  // namespace
 
 std::expected<HostsEdit, AdminFailure> HostsEdit::begin(const AdminContext& context,

@@ -10,6 +10,7 @@
 
 #include "desktop/store/hosts_file.h"
 #include "desktop/store/settings_file.h"
+#include "protocol/fd_io.h"
 #include "protocol/lexical_path.h"
 #include "protocol/os_error.h"
 #include "protocol/unique_fd.h"
@@ -34,16 +35,10 @@ std::expected<Snapshot, int> read_snapshot(const std::string& path) {
   }
   if (::fstat(file.get(), &snapshot.info) != 0) return std::unexpected(errno);
   snapshot.present = true;
-  char buffer[16384];
-  while (true) {
-    ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(errno);
-    }
-    if (got == 0) return snapshot;
-    snapshot.content.append(buffer, static_cast<std::size_t>(got));
-  }
+  auto content = read_to_end(file.get());
+  if (!content) return std::unexpected(content.error());
+  snapshot.content = std::move(*content);
+  return snapshot;
 }
 
 template <typename Stamp>

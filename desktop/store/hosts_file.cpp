@@ -95,29 +95,33 @@ std::expected<std::vector<HostRecord>, std::string> parse_hosts(std::string_view
   return hosts;
 }
 
+void write_host_members(JsonWriter& writer, const HostRecord& host) {
+  writer.key("id")
+      .string(host.id)
+      .key("name")
+      .string(host.name)
+      .key("address")
+      .string(host.address)
+      .key("port")
+      .unsigned_integer(host.port)
+      .key("username")
+      .string(host.username)
+      .key("protocol")
+      .string(protocol_name(host.protocol))
+      .key("tags")
+      .begin_array();
+  for (const auto& tag : host.tags)
+    writer.string(tag);
+  writer.end_array().key("cli").boolean(host.cli == CliAccess::on);
+}
+
 std::string encode_hosts(const std::vector<HostRecord>& hosts) {
   std::string out = "{\"version\":1,\"hosts\":[";
   bool first = true;
   for (const auto& host : hosts) {
     JsonWriter writer;
-    writer.begin_object()
-        .key("id")
-        .string(host.id)
-        .key("name")
-        .string(host.name)
-        .key("address")
-        .string(host.address)
-        .key("port")
-        .unsigned_integer(host.port)
-        .key("username")
-        .string(host.username)
-        .key("protocol")
-        .string(protocol_name(host.protocol))
-        .key("tags")
-        .begin_array();
-    for (const auto& tag : host.tags)
-      writer.string(tag);
-    writer.end_array().key("cli").boolean(host.cli == CliAccess::on);
+    writer.begin_object();
+    write_host_members(writer, host);
     if (!host.credential_ref.empty()) writer.key("credential").string(host.credential_ref);
     writer.end_object();
     out += first ? "\n  " : ",\n  ";

@@ -8,6 +8,7 @@
 
 #include "desktop/store/atomic_file.h"
 #include "desktop/store/host_record.h"
+#include "protocol/json_writer.h"
 
 namespace pendrel::desktop {
 
@@ -19,6 +20,10 @@ inline constexpr std::string_view hosts_file_name = "hosts.json";
 // a wrong type, a value the field rules refuse, a repeated key or two hosts with one id.
 [[nodiscard]] std::expected<std::vector<HostRecord>, std::string> parse_hosts(
     std::string_view text);
+
+// Writes id, name, address, port, username, protocol, tags and cli into an open object: the
+// members the hosts file and the person's JSON listing share.
+void write_host_members(JsonWriter& writer, const HostRecord& host);
 
 // The file's text: one host per line so that a person can read and edit it.
 [[nodiscard]] std::string encode_hosts(const std::vector<HostRecord>& hosts);

@@ -27,17 +27,21 @@ std::vector<HostRecord> plain_hosts_from(const VaultContents& contents) {
   return plain;
 }
 
+void copy_listing(const HostRecord& record, VaultHost& host) {
+  host.name = record.name;
+  host.tags = record.tags;
+  host.address = record.address;
+  host.port = record.port;
+  host.username = record.username;
+  host.protocol = record.protocol;
+  host.cli = record.cli;
+}
+
 VaultContents contents_from_plain(const std::vector<HostRecord>& plain) {
   VaultContents contents;
   for (const auto& record : plain) {
     VaultHost host;
-    host.name = record.name;
-    host.tags = record.tags;
-    host.address = record.address;
-    host.port = record.port;
-    host.username = record.username;
-    host.protocol = record.protocol;
-    host.cli = record.cli;
+    copy_listing(record, host);
     contents.hosts.emplace(record.id, std::move(host));
   }
   return contents;

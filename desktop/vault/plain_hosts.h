@@ -22,6 +22,10 @@ inline constexpr std::string_view vault_file_name = "vault.bin";
 // with a password, a key or the agent allowed has the credential reference "vault".
 [[nodiscard]] std::vector<HostRecord> plain_hosts_from(const VaultContents& contents);
 
+// The listing fields of `record` (name, tags, address, port, username, protocol, cli) onto
+// the vault's host; its other fields and its secrets stay as they are.
+void copy_listing(const HostRecord& record, VaultHost& host);
+
 // The vault's record of every host of `plain`, secrets empty: what `init` takes over.
 [[nodiscard]] VaultContents contents_from_plain(const std::vector<HostRecord>& plain);
 
