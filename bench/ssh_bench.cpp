@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
                    std::nullopt};
   SshCredentials credentials;
   credentials.private_key = key_text;
-  const KnownHostKeys keys{{server.host_key_line()}, {}};
+  const TrustedHostKeys keys{{server.host_key_line()}, {}};
   const CancelWatch no_cancel;
   const std::vector<std::string> ssh_options{"-o", "BatchMode=yes",
                                              "-o", "ControlMaster=no",

@@ -82,7 +82,7 @@ std::optional<HostKeyFacts> parse_host_key_line(std::string_view line) {
   return std::nullopt;
 }
 
-std::vector<std::string> accepted_key_types(const KnownHostKeys& keys) {
+std::vector<std::string> accepted_key_types(const TrustedHostKeys& keys) {
   std::vector<std::string> types;
   for (const std::string& line : keys.accepted) {
     if (auto facts = parse_host_key_line(line)) types.push_back(facts->type);
@@ -91,7 +91,7 @@ std::vector<std::string> accepted_key_types(const KnownHostKeys& keys) {
 }
 
 std::expected<void, ErrorBody> check_host_key(const HostKeyFacts& presented,
-                                              const KnownHostKeys& keys,
+                                              const TrustedHostKeys& keys,
                                               const std::string& endpoint) {
   const auto& rejected = keys.rejected_fingerprints;
   if (std::find(rejected.begin(), rejected.end(), presented.fingerprint) != rejected.end()) {

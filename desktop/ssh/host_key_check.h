@@ -23,14 +23,14 @@ namespace pendrel::desktop {
 [[nodiscard]] std::optional<HostKeyFacts> parse_host_key_line(std::string_view line);
 
 // The key types among `keys.accepted`, in their order, for choosing what the server shows.
-[[nodiscard]] std::vector<std::string> accepted_key_types(const KnownHostKeys& keys);
+[[nodiscard]] std::vector<std::string> accepted_key_types(const TrustedHostKeys& keys);
 
 // Passes when `presented` is accepted and not rejected. A rejected fingerprint is
 // hostkey_rejected, no accepted key hostkey_unknown (type and fingerprint in the message),
 // another accepted key hostkey_mismatch (both fingerprints). `endpoint` names the server in
 // the message.
 [[nodiscard]] std::expected<void, ErrorBody> check_host_key(const HostKeyFacts& presented,
-                                                            const KnownHostKeys& keys,
+                                                            const TrustedHostKeys& keys,
                                                             const std::string& endpoint);
 
 }  // namespace pendrel::desktop

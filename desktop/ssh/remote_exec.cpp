@@ -182,7 +182,8 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::str
 
 std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
                                                 const SshCredentials& credentials,
-                                                const KnownHostKeys& keys, std::string_view command,
+                                                const TrustedHostKeys& keys,
+                                                std::string_view command,
                                                 const CancelWatch& cancel) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);

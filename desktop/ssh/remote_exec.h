@@ -24,7 +24,7 @@ inline constexpr std::size_t remote_stream_limit = 1'048'576;
 // the answer is canceled, saying which. A connection lost meanwhile is connect_failed.
 [[nodiscard]] std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
                                                               const SshCredentials& credentials,
-                                                              const KnownHostKeys& keys,
+                                                              const TrustedHostKeys& keys,
                                                               std::string_view command,
                                                               const CancelWatch& cancel);
 

@@ -132,7 +132,7 @@ std::expected<std::uint64_t, CopyFailure> copy_remote_file(sftp_file file, int o
 }  // namespace
 
 std::expected<TransferResponse, ErrorBody> ssh_download(
-    const SshTarget& target, const SshCredentials& credentials, const KnownHostKeys& keys,
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& remote, const std::string& local, const CancelWatch& cancel) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);

@@ -19,7 +19,7 @@ namespace pendrel::desktop {
 // file), path_exists (the final remote path is a directory), sftp_unavailable, or canceled
 // (`cancel` fired or target.max_duration passed; the remote file is then incomplete).
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_upload(
-    const SshTarget& target, const SshCredentials& credentials, const KnownHostKeys& keys,
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& local, const std::string& remote, const CancelWatch& cancel);
 
 // Downloads `remote` to `local` (an absolute path). A local path "." (its directory), an
@@ -29,7 +29,7 @@ namespace pendrel::desktop {
 // the canonical remote path, the bytes and the duration. Fails like ssh_upload, with
 // bad_request for a remote directory and path_exists when the final local path is a directory.
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_download(
-    const SshTarget& target, const SshCredentials& credentials, const KnownHostKeys& keys,
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& remote, const std::string& local, const CancelWatch& cancel);
 
 }  // namespace pendrel::desktop

@@ -71,7 +71,7 @@ std::expected<std::string, ErrorBody> final_remote_path(sftp_session sftp,
 }  // namespace
 
 std::expected<TransferResponse, ErrorBody> ssh_upload(
-    const SshTarget& target, const SshCredentials& credentials, const KnownHostKeys& keys,
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& local, const std::string& remote, const CancelWatch& cancel) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);

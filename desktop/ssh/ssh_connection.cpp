@@ -107,7 +107,7 @@ bool has_credential(const SshCredentials& credentials) {
 
 std::expected<OwnedSession, ErrorBody> open_ssh_session(const SshTarget& target,
                                                         const SshCredentials& credentials,
-                                                        const KnownHostKeys& keys) {
+                                                        const TrustedHostKeys& keys) {
   if (!has_credential(credentials)) {
     return std::unexpected(ssh_failure(
         ErrorCode::credential_missing,

@@ -15,7 +15,7 @@ namespace pendrel::desktop {
 // a key_* code (the stored key, also before connecting), bad_request (a username SSH refuses),
 // connect_failed, algorithm_mismatch, a hostkey_* code, or an auth_* code.
 [[nodiscard]] std::expected<OwnedSession, ErrorBody> open_ssh_session(
-    const SshTarget& target, const SshCredentials& credentials, const KnownHostKeys& keys);
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys);
 
 // Connects only as far as the key exchange and reports the server's host key, for a person
 // to decide on; nothing is sent after the key exchange.

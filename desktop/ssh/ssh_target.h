@@ -9,9 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "desktop/store/host_record.h"
+
 namespace pendrel::desktop {
 
-enum class LegacyAlgorithms { off, on };
 enum class UseAgent { no, yes };
 
 struct SshTarget {
@@ -36,7 +37,7 @@ struct SshCredentials {
   UseAgent agent = UseAgent::no;  // the service's own SSH_AUTH_SOCK
 };
 
-struct KnownHostKeys {
+struct TrustedHostKeys {
   // Accepted keys as "type base64" lines (for example "ssh-ed25519 AAAAC3Nz…").
   std::vector<std::string> accepted;
   // Fingerprints the person refused, "SHA256:…".
@@ -47,7 +48,7 @@ struct KnownHostKeys {
 struct HostKeyFacts {
   std::string type;         // "ssh-ed25519"
   std::string fingerprint;  // "SHA256:…"
-  std::string line;         // "ssh-ed25519 AAAA…", the form KnownHostKeys::accepted takes
+  std::string line;         // "ssh-ed25519 AAAA…", the form TrustedHostKeys::accepted takes
 };
 
 }  // namespace pendrel::desktop

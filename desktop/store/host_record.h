@@ -9,6 +9,8 @@ namespace pendrel::desktop {
 
 enum class HostProtocol { ssh, local };
 enum class CliAccess { off, on };
+// On: an SSH host also offers the older key exchanges, host-key types, ciphers and MACs.
+enum class LegacyAlgorithms { off, on };
 
 struct HostRecord {
   std::string id;  // generated, short, stable

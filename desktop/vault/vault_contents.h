@@ -13,7 +13,6 @@
 
 namespace pendrel::desktop {
 
-enum class LegacyAlgorithms { off, on };
 enum class AgentUse { off, on };
 
 // What a host is allowed to receive. Each secret is optional; an absent one is never sent.

@@ -23,7 +23,7 @@ namespace {
 struct LoginCase {
   const char* name;
   TestCredentials credentials;
-  KnownHostKeys keys;
+  TrustedHostKeys keys;
   const char* code;  // empty: logged in
   std::vector<std::string> message_has;
 };
@@ -47,7 +47,7 @@ TEST(SshLogin, CredentialsAndHostKeysAgainstOneServer) {
   SKIP_WITHOUT_SSHD();
   SshdFixture server;
   const SshTarget target = target_of(server);
-  const KnownHostKeys trusted = trusting(server);
+  const TrustedHostKeys trusted = trusting(server);
   auto fetched = fetch_host_key(target);
   ASSERT_TRUE(fetched.has_value()) << fetched.error().message;
   EXPECT_EQ(fetched->line, server.host_key_line());
@@ -67,13 +67,13 @@ TEST(SshLogin, CredentialsAndHostKeysAgainstOneServer) {
        {}},
       {"accepted as a known_hosts line",
        {key, {}, {}},
-       KnownHostKeys{{"[127.0.0.1]:22 " + server.host_key_line()}, {}},
+       TrustedHostKeys{{"[127.0.0.1]:22 " + server.host_key_line()}, {}},
        "",
        {}},
       {"no accepted key", {key, {}, {}}, {}, "hostkey_unknown", {"ssh-ed25519", fingerprint}},
       {"rejected key",
        {key, {}, {}},
-       KnownHostKeys{{server.host_key_line()}, {fingerprint}},
+       TrustedHostKeys{{server.host_key_line()}, {fingerprint}},
        "hostkey_rejected",
        {fingerprint}},
       {"nothing to log in with", {}, trusted, "credential_missing", {}},
@@ -107,7 +107,8 @@ TEST(SshLogin, CredentialsAndHostKeysAgainstOneServer) {
   ASSERT_TRUE(refetched.has_value());
   EXPECT_NE(refetched->fingerprint, fingerprint);
   expect_login(
-      target, {"the new key trusted", {key, {}, {}}, KnownHostKeys{{refetched->line}, {}}, "", {}});
+      target,
+      {"the new key trusted", {key, {}, {}}, TrustedHostKeys{{refetched->line}, {}}, "", {}});
 }
 
 TEST(SshLogin, SecondFactorsAndAlgorithms) {

@@ -43,8 +43,8 @@ inline TestCredentials key_login(const SshdFixture& server) {
   return {server.plain_key(), {}, {}};
 }
 
-inline KnownHostKeys trusting(const SshdFixture& server) {
-  return KnownHostKeys{{server.host_key_line()}, {}};
+inline TrustedHostKeys trusting(const SshdFixture& server) {
+  return TrustedHostKeys{{server.host_key_line()}, {}};
 }
 
 inline const CancelWatch no_cancel{};
