@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "protocol/fd_io.h"
 #include "protocol/os_error.h"
@@ -21,9 +23,14 @@ std::string parent_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string name_of(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+// Moves `from` to `to` without replacing an existing `to`; 0 or the errno. renameat2 is not
+// supported by every file system; a hard link gives the same guarantee where it is not.
+int rename_without_replacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (::link(from.c_str(), to.c_str()) != 0) return errno;
+  ::unlink(from.c_str());
+  return 0;
 }
 
 std::unexpected<FileError> fail(std::string action, std::string path, int error_number) {
@@ -37,29 +44,32 @@ std::string FileError::text() const {
 }
 
 std::expected<void, FileError> write_file_atomically(const std::string& path,
-                                                     std::string_view content) {
+                                                     std::string_view content,
+                                                     ExistingFile existing) {
   std::string dir = parent_of(path);
-  // A dot name keeps the temporary file out of a person's way; the random tail keeps two
-  // writers apart.
-  std::string temp = dir + "/." + name_of(path) + ".XXXXXX";
+  // The pid tells a dead writer's leftover from a live one's; the random tail keeps two
+  // writers of one process apart.
+  std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-XXXXXX";
   int raw = ::mkostemp(temp.data(), O_CLOEXEC);
   if (raw < 0) return fail("create a temporary file in", dir, errno);
   UniqueFd file(raw);
-  auto discard = [&](std::string action, int error_number) {
+  auto discard = [&](std::string action, std::string on, int error_number) {
     ::unlink(temp.c_str());
-    return fail(std::move(action), temp, error_number);
+    return fail(std::move(action), std::move(on), error_number);
   };
-  if (::fchmod(file.get(), 0600) != 0) return discard("set the mode of", errno);
+  // The umask can only take bits away; set the mode exactly anyway.
+  if (::fchmod(file.get(), 0600) != 0) return discard("set the mode of", temp, errno);
   if (auto written = write_all(file.get(), content); !written) {
     const IoError& error = written.error();
-    return discard("write", error.kind == IoError::Kind::os ? error.error_number : EIO);
+    return discard("write", temp, error.kind == IoError::Kind::os ? error.error_number : EIO);
   }
-  if (::fsync(file.get()) != 0) return discard("flush", errno);
-  if (::close(file.release()) != 0) return discard("close", errno);
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    int error_number = errno;
-    ::unlink(temp.c_str());
-    return fail("replace", path, error_number);
+  if (::fsync(file.get()) != 0) return discard("flush", temp, errno);
+  if (::close(file.release()) != 0) return discard("close", temp, errno);
+  if (existing == ExistingFile::keep) {
+    if (int error_number = rename_without_replacing(temp, path); error_number != 0)
+      return discard("create", path, error_number);
+  } else if (::rename(temp.c_str(), path.c_str()) != 0) {
+    return discard("replace", path, errno);
   }
   // The rename is durable only once the directory entry is on disk.
   UniqueFd directory(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "desktop/vault/atomic_file.h"
+#include "desktop/store/atomic_file.h"
 #include "desktop/vault/contents_check.h"
 #include "desktop/vault/key_sealing.h"
 #include "desktop/vault/vault_body.h"
@@ -70,10 +70,13 @@ std::expected<void, VaultError> write_vault(const std::string& path, VaultHeader
   auto body = encode_vault_body(contents);
   if (!body) return fail(VaultFailure::invalid_contents, body.error());
   const std::vector<unsigned char> file = seal_vault_file(header, data_key, *body);
-  if (auto written = write_file_atomically(path, file, existing); !written) {
-    const bool exists = written.error().kind == AtomicWriteError::Kind::exists;
-    return fail(exists ? VaultFailure::already_exists : VaultFailure::io_failed,
-                written.error().text);
+  if (auto written = write_file_atomically(
+          path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
+          existing);
+      !written) {
+    const bool exists = existing == ExistingFile::keep && written.error().error_number == EEXIST;
+    return exists ? fail(VaultFailure::already_exists, path)
+                  : fail(VaultFailure::io_failed, written.error().text());
   }
   return {};
 }
