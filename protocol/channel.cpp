@@ -127,7 +127,7 @@ std::string ProtocolError::text() const {
   return {};
 }
 
-std::expected<Response, ProtocolError> read_answer(int socket) {
+std::expected<PaddedPayload, ProtocolError> read_answer_frame(int socket) {
   char prefix[prefix_bytes] = {};
   Received header = receive_up_to(socket, prefix, prefix_bytes);
   // Before the first byte, a peer that hung up or went away has simply closed the channel.
@@ -151,8 +151,13 @@ std::expected<Response, ProtocolError> read_answer(int socket) {
   Received payload = receive_up_to(socket, buffer.get(), length);
   if (payload.error) return io_failure(*payload.error);
   if (payload.count < length) return io_failure(unexpected_end());
+  return PaddedPayload{std::move(buffer), length};
+}
 
-  auto response = decode_response(std::move(buffer), length);
+std::expected<Response, ProtocolError> read_answer(int socket) {
+  auto frame = read_answer_frame(socket);
+  if (!frame) return std::unexpected(std::move(frame.error()));
+  auto response = decode_response(std::move(frame->bytes), frame->size);
   if (!response) {
     return std::unexpected(
         ProtocolError{ProtocolError::Kind::malformed, {}, 0, std::move(response.error())});
@@ -160,23 +165,44 @@ std::expected<Response, ProtocolError> read_answer(int socket) {
   return std::move(*response);
 }
 
-std::expected<Response, ExchangeError> exchange(Connection& connection, const Request& request) {
-  if (auto written = write_frame(connection.socket.get(), encode_request(request)); !written) {
-    return std::unexpected(exchange_error_from(written.error()));
-  }
-  auto answer = read_answer(connection.socket.get());
-  if (answer) return std::move(*answer);
-  const ProtocolError& error = answer.error();
+namespace {
+
+ExchangeError exchange_error_from(const ProtocolError& error) {
   switch (error.kind) {
     case ProtocolError::Kind::closed:
-      return std::unexpected(ExchangeError{ExchangeError::Kind::closed, {}, {}});
+      return ExchangeError{ExchangeError::Kind::closed, {}, {}};
     case ProtocolError::Kind::io:
-      return std::unexpected(exchange_error_from(error.io));
+      return exchange_error_from(error.io);
     case ProtocolError::Kind::too_large:
     case ProtocolError::Kind::malformed:
       break;
   }
-  return std::unexpected(ExchangeError{ExchangeError::Kind::protocol, {}, error.text()});
+  return ExchangeError{ExchangeError::Kind::protocol, {}, error.text()};
+}
+
+}  // namespace
+
+std::expected<PaddedPayload, ExchangeError> exchange_for_frame(Connection& connection,
+                                                               const Request& request) {
+  if (auto written = write_frame(connection.socket.get(), encode_request(request)); !written) {
+    return std::unexpected(exchange_error_from(written.error()));
+  }
+  auto frame = read_answer_frame(connection.socket.get());
+  if (!frame) return std::unexpected(exchange_error_from(frame.error()));
+  return std::move(*frame);
+}
+
+std::expected<Response, ExchangeError> decode_answer_frame(PaddedPayload frame) {
+  auto response = decode_response(std::move(frame.bytes), frame.size);
+  if (response) return std::move(*response);
+  return std::unexpected(exchange_error_from(
+      ProtocolError{ProtocolError::Kind::malformed, {}, 0, std::move(response.error())}));
+}
+
+std::expected<Response, ExchangeError> exchange(Connection& connection, const Request& request) {
+  auto frame = exchange_for_frame(connection, request);
+  if (!frame) return std::unexpected(std::move(frame.error()));
+  return decode_answer_frame(std::move(*frame));
 }
 
 }  // namespace pendrel

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <variant>
 
+#include "protocol/frame_reader.h"
 #include "protocol/io_error.h"
 #include "protocol/messages.h"
 #include "protocol/unique_fd.h"
@@ -44,6 +45,8 @@ struct ProtocolError {
 // Reads one frame (the length is checked against max_answer_bytes before any payload byte is
 // read) into one padded buffer and decodes it as an answer.
 [[nodiscard]] std::expected<Response, ProtocolError> read_answer(int socket);
+// read_answer up to the decoding: the payload, followed by simdjson's zeroed padding.
+[[nodiscard]] std::expected<PaddedPayload, ProtocolError> read_answer_frame(int socket);
 
 // A handshaken channel, used for exactly one request.
 struct Connection {
@@ -64,5 +67,11 @@ struct ExchangeError {
 // (reset, aborted, broken pipe, unexpected end of file) become `closed`.
 [[nodiscard]] std::expected<Response, ExchangeError> exchange(Connection& connection,
                                                               const Request& request);
+
+// exchange in two steps, for a caller that looks at the payload before it is decoded: the
+// answer's frame as received, then its decoding with exchange's failures.
+[[nodiscard]] std::expected<PaddedPayload, ExchangeError> exchange_for_frame(
+    Connection& connection, const Request& request);
+[[nodiscard]] std::expected<Response, ExchangeError> decode_answer_frame(PaddedPayload frame);
 
 }  // namespace pendrel

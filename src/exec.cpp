@@ -73,18 +73,34 @@ void write_exec_json(LineBufferedSink& out, const ExecResponse& result) {
   out.write(json.take_line());
 }
 
+// Text mode: passed through as the remote command wrote them, no label, no line feed added.
+void print_exec_text(Output& output, std::string_view stdout_text, std::string_view stderr_text,
+                     bool truncated) {
+  output.out.write(stdout_text);
+  output.err.write(stderr_text);
+  if (truncated) {
+    output.err.write(
+        format_message(messages::output_truncated, output.lang, truncation_notice_bytes));
+  }
+}
+
 void print_exec_result(Output& output, const ExecResponse& result) {
   if (output.json) {
     write_exec_json(output.out, result);
     return;
   }
-  // Passed through as the remote command wrote them: no label, no line feed added.
-  output.out.write(result.stdout_text);
-  output.err.write(result.stderr_text);
-  if (result.truncated) {
-    output.err.write(
-        format_message(messages::output_truncated, output.lang, truncation_notice_bytes));
+  print_exec_text(output, result.stdout_text, result.stderr_text, result.truncated);
+}
+
+// The answer's "data" is already the JSON result, byte for byte; text is decoded where it lies.
+void print_canonical_exec(Output& output, CanonicalExec& result) {
+  if (output.json) {
+    output.out.write_through(result.json);
+    output.out.write("\n");
+    return;
   }
+  print_exec_text(output, result.stdout_text.text_in_place(), result.stderr_text.text_in_place(),
+                  result.truncated);
 }
 
 }  // namespace
@@ -123,12 +139,18 @@ int run_exec(const Invocation& invocation, Arguments rest) {
 
   ExecRequest request{std::move(parsed->host), std::move(parsed->command), parsed->terminal,
                       current_caller_list()};
-  auto result = request_answer<ExecResponse>(invocation, std::move(request));
+  auto result =
+      request_printable_answer<CanonicalExec, ExecResponse>(invocation, std::move(request));
   if (!result) return result.error();
 
-  print_exec_result(output, *result);
   // The process exit keeps only the low eight bits: 256 is seen as 0, -1 as 255.
-  return result->exit_code;
+  if (auto* canonical = std::get_if<CanonicalExec>(&result->answer)) {
+    print_canonical_exec(output, *canonical);
+    return canonical->exit_code;
+  }
+  const auto& decoded = std::get<ExecResponse>(result->answer);
+  print_exec_result(output, decoded);
+  return decoded.exit_code;
 }
 
 }  // namespace pendrel

@@ -69,17 +69,28 @@ int run_ls(const Invocation& invocation, Arguments rest) {
   auto query = parse_ls_arguments(rest, output.lang);
   if (!query) return report_usage(output, query.error());
 
-  auto listed = request_answer<HostsAnswer>(invocation, ListHostsRequest{std::move(*query)});
+  auto listed = request_printable_answer<CanonicalHosts, HostsAnswer>(
+      invocation, ListHostsRequest{std::move(*query)});
   if (!listed) return listed.error();
 
+  if (auto* canonical = std::get_if<CanonicalHosts>(&listed->answer)) {
+    if (output.json) {
+      // The answer's "data" is already the JSON result, byte for byte.
+      output.out.write_through(canonical->json);
+      output.out.write("\n");
+      return 0;
+    }
+    listed->answer = std::get<HostsAnswer>(to_response(*canonical));
+  }
+  const std::vector<HostSummary>& hosts = std::get<HostsAnswer>(listed->answer).hosts;
   if (output.json) {
-    write_hosts_json(output.out, listed->hosts);
-  } else if (listed->hosts.empty()) {
+    write_hosts_json(output.out, hosts);
+  } else if (hosts.empty()) {
     // Not a result, so it goes to standard error and leaves standard output empty.
     output.err.write(std::string(messages::no_hosts.in(output.lang)) + '\n');
   } else {
     // One write, so that a terminal never shows half a table.
-    output.out.write(hosts_table(listed->hosts, output.lang));
+    output.out.write(hosts_table(hosts, output.lang));
   }
   return 0;
 }

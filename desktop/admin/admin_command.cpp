@@ -8,6 +8,7 @@
 #include "desktop/admin/admin_context.h"
 #include "desktop/admin/admin_help.h"
 #include "desktop/admin/arguments.h"
+#include "desktop/admin/console_commands.h"
 #include "desktop/admin/host_commands.h"
 #include "desktop/admin/log_command.h"
 #include "desktop/admin/rules_commands.h"
@@ -46,6 +47,8 @@ constexpr Command commands[] = {
     {"unlock", unlock_vault},
     {"lock", lock_vault},
     {"passwd", change_master_password},
+    {"console", open_console},
+    {"pin", run_pin_command},
     {"help", show_help},
     {"--help", show_help},
     {"-h", show_help},

@@ -44,7 +44,13 @@ Dangerous-command rules (checked on every exec before it runs):
   pendrel-desktop rules remove NAME          remove one of yours (built-ins can be disabled)
   pendrel-desktop rules enable|disable NAME
   pendrel-desktop rules block on|off         on: block a match outright; off: ask at a console
-                                             (none can attach yet, so a match is blocked)
+                                             (with none attached, a match is blocked)
+
+The approval console (a rule match is put to you there instead of blocked):
+  pendrel-desktop console            watch every request live; approve or refuse each match
+  pendrel-desktop pin set|clear      the approval PIN, kept in the vault
+  Approving takes the PIN or the master password (a key alone never approves); r refuses,
+  q quits. A match waits up to 60 s. pin set|clear ask the master password (--password-fd N).
 
 The audit log:
   pendrel-desktop log [-n N] [-f]    the last N (10) requests; -f keeps following

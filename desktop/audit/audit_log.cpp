@@ -36,6 +36,7 @@ std::string audit_line(const AuditEntry& entry, const std::string& utc_time) {
   if (entry.bytes) json.key("bytes").unsigned_integer(*entry.bytes);
   json.key("durationMs").unsigned_integer(entry.duration_ms);
   optional_text(json, "rule", entry.rule);
+  optional_text(json, "approval", entry.approval);
   json.end_object();
   return json.take_line();
 }

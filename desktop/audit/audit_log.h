@@ -27,12 +27,15 @@ struct AuditEntry {
   std::optional<std::uint64_t> bytes;  // output or transferred bytes
   std::uint64_t duration_ms = 0;
   std::string rule;  // the dangerous-command rule involved, if any
+  // How asking a person about the rule's match ended: "approved", "refused", "timed_out",
+  // "detached", "locked", "caller_gone" or "stopping"; empty when nobody was asked.
+  std::string approval;
 };
 
 // One line of the log, line feed included: {"time":…,"pid":…,"caller":[…],"kind":…,
 // "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"outcome":…,"exitCode":…,
-// "bytes":…,"durationMs":…,"rule":…}. Empty texts, an empty caller list and absent numbers
-// are left out; "time", "pid", "kind", "outcome" and "durationMs" are always there.
+// "bytes":…,"durationMs":…,"rule":…,"approval":…}. Empty texts, an empty caller list and absent
+// numbers are left out; "time", "pid", "kind", "outcome" and "durationMs" are always there.
 [[nodiscard]] std::string audit_line(const AuditEntry& entry, const std::string& utc_time);
 
 // The audit log of one data directory: logs/audit.jsonl, rotated to audit.jsonl.1 … .5 at

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "desktop/service/admin_password.h"
+#include "desktop/service/approval_console_session.h"
 #include "desktop/store/json_object_reader.h"
 #include "protocol/channel.h"
 #include "protocol/frame_reader.h"
@@ -44,21 +45,23 @@ std::string failure_answer(std::string_view error) {
   return writer.text();
 }
 
-std::string answer(const PaddedPayload& frame, ServiceContext& context, pid_t pid) {
+// The answer to the request; nothing for {"op":"console"}, which the connection becomes.
+std::optional<std::string> answer(const PaddedPayload& frame, ServiceContext& context, pid_t pid) {
   ParsedObject parsed;
-  if (auto valid = parse_admin_request(frame, parsed); !valid)
-    return failure_answer(valid.error());
+  if (auto valid = parse_admin_request(frame, parsed); !valid) return failure_answer(valid.error());
   auto reader = ObjectReader::over(parsed.object);
   if (!reader) return failure_answer(reader.error());
   auto op = reader->string("op");
   if (!op || !*op) return failure_answer("\"op\" must be a string");
   std::string who = " (pid " + std::to_string(pid) + ")";
   if (**op == "status") return status_answer(context.vault.status());
+  if (**op == "console") return std::nullopt;
   if (**op == "lock") {
     auto all = reader->boolean("all");
     if (!all) return failure_answer(all.error());
     context.vault.lock(all->value_or(false));
     context.log.write("lock requested" + who);
+    context.approvals.settle_all_locked();  // nothing waiting for approval runs after a lock
     return status_answer(context.vault.status());
   }
   if (**op == "unlock" || **op == "reload") {
@@ -66,6 +69,8 @@ std::string answer(const PaddedPayload& frame, ServiceContext& context, pid_t pi
     auto password = take_password(parsed);
     if (!password) return failure_answer(password.error());
     auto unlocked = reload ? context.vault.reload(*password) : context.vault.unlock(*password);
+    // The person showed they know the master password: the PIN is accepted again.
+    if (unlocked && !reload) context.approvals.forgive_wrong_secrets();
     if (!unlocked) {
       context.log.write("unlock refused" + who + ": " + unlocked.error());
       return failure_answer(unlocked.error());
@@ -94,10 +99,14 @@ void serve_admin_connection(UniqueFd socket, ServiceContext& context) {
                       " dropped: " + frame.error().text());
     return;
   }
-  std::string reply = answer(*frame, context, peer.pid);
+  auto reply = answer(*frame, context, peer.pid);
   // The request may hold the password: it does not outlive its answer.
   sodium_memzero(frame->bytes.get(), frame->size);
-  (void)write_frame(socket.get(), reply);
+  if (!reply) {
+    serve_console(std::move(socket), context, peer.pid);
+    return;
+  }
+  (void)write_frame(socket.get(), *reply);
 }
 
 }  // namespace pendrel::desktop

@@ -6,6 +6,7 @@
 //   {"op":"unlock","password":"…"}       also takes up a change a command saved to the vault
 //   {"op":"reload","password":"…"}       after a change: reopens the vault if it is open
 //   {"op":"lock","all":false}            "all": refuse every request until the next unlock
+//   {"op":"console"}                     stays open: a console (approval_events.h)
 // Answers: {"ok":true,"state":"needs_setup|locked|unlocked|key_lost","appLocked":false,
 // "idleLockSeconds":3600[,"unlockRefused":"…"]}, or {"ok":false,"error":"…"}.
 #pragma once

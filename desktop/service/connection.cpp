@@ -133,6 +133,7 @@ class Session {
     if (auto written = context_.audit.record(entry); !written) {
       context_.log.write("cannot write the audit log: " + os_error_text(written.error()));
     }
+    context_.approvals.publish(entry);  // the attached consoles show it live
   }
 
   bool send(Response answer) {

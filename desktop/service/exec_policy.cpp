@@ -49,11 +49,16 @@ std::optional<BlockedCommand> ExecPolicy::check(std::string_view command,
                                                 AnswerLanguage language) {
   auto hit = rules_for(settings, log).find_match(command);
   if (!hit) return std::nullopt;
-  // Asking a person needs a console; until one can attach, ask and block are the same.
-  return BlockedCommand{blocked_answer(*hit, language), hit->rule};
+  return BlockedCommand{blocked_answer(*hit, language), hit->rule, *hit, settings.on_match,
+                        settings.approval_timeout};
 }
 
 ErrorBody blocked_answer(const RuleHit& hit, AnswerLanguage language) {
+  return ErrorBody{std::string(info_for(ErrorCode::command_blocked).name),
+                   match_message(hit, language)};
+}
+
+std::string match_message(const RuleHit& hit, AnswerLanguage language) {
   // Only what this match adds: pendrel shows it after its own words for the code, and the
   // code itself says the command was blocked.
   const BuiltinRule* builtin = find_builtin_rule(hit.rule);
@@ -67,7 +72,7 @@ ErrorBody blocked_answer(const RuleHit& hit, AnswerLanguage language) {
     if (builtin) message += "（" + std::string(builtin->description_zh) + "）";
     message += "：`" + shown_match(hit.matched) + "`";
   }
-  return ErrorBody{std::string(info_for(ErrorCode::command_blocked).name), std::move(message)};
+  return message;
 }
 
 }  // namespace pendrel::desktop

@@ -1,6 +1,7 @@
 // The dangerous-command check that every exec passes before anything runs, whatever the host.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,10 +16,14 @@ namespace pendrel::desktop {
 
 enum class AnswerLanguage;
 
-// A command the rules stopped: the answer to send and the rule for the audit entry.
+// A command the rules stopped: the command_blocked answer, the rule for the audit entry, and
+// what the settings say about asking a person instead.
 struct BlockedCommand {
   ErrorBody answer;
   std::string rule;
+  RuleHit hit;
+  OnMatch on_match = OnMatch::ask;
+  std::chrono::seconds approval_timeout{60};
 };
 
 // The compiled rules of the current settings, shared by every connection thread. The set is
@@ -33,8 +38,8 @@ class ExecPolicy {
   [[nodiscard]] RuleSet rules_for(const RuleSettings& settings, const ServiceLog& log);
 
   // What the rules say about `command` (the argument or a --stdin script, for a terminal too):
-  // nothing when it may run, else the answer. There is no console to ask yet, so a match is
-  // command_blocked whether on_match is ask or block.
+  // nothing when it may run, else the match with its command_blocked answer. Whether a person
+  // is asked instead is for approval_gate to decide.
   [[nodiscard]] std::optional<BlockedCommand> check(std::string_view command,
                                                     const RuleSettings& settings,
                                                     const ServiceLog& log, AnswerLanguage language);
@@ -47,5 +52,7 @@ class ExecPolicy {
 
 // The command_blocked answer for `hit`: the rule's name and description and the matched text.
 [[nodiscard]] ErrorBody blocked_answer(const RuleHit& hit, AnswerLanguage language);
+// The same words as the answer's message, without the code.
+[[nodiscard]] std::string match_message(const RuleHit& hit, AnswerLanguage language);
 
 }  // namespace pendrel::desktop

@@ -4,6 +4,7 @@
 
 #include "desktop/runner/local_exec.h"
 #include "desktop/runner/local_transfer.h"
+#include "desktop/service/approval_gate.h"
 #include "desktop/store/host_lookup.h"
 #include "protocol/lexical_path.h"
 
@@ -63,8 +64,15 @@ struct Router {
     auto blocked = context.exec_policy.check(request.command, context.store.settings().rules,
                                              context.log, origin.language);
     if (!blocked) return true;
-    handled.audit.rule = std::move(blocked->rule);
-    fail(std::move(blocked->answer));
+    handled.audit.rule = blocked->rule;
+    auto verdict = put_to_person(*blocked,
+                                 {request.command, request.caller,
+                                  handled.audit.host_name + " (" + handled.audit.host_id + ")",
+                                  origin.pid, origin.socket, origin.language},
+                                 context);
+    handled.audit.approval = std::move(verdict.approval);
+    if (!verdict.refusal) return true;
+    fail(std::move(*verdict.refusal));
     return false;
   }
 

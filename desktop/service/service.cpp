@@ -78,6 +78,14 @@ std::optional<std::uint64_t> idle_lock_override(const Environment& environment) 
   return parse_decimal_u32(*text);
 }
 
+// The test knob for the approval console: seconds a rule match waits instead of the settings'.
+std::optional<std::chrono::seconds> approval_wait_override(const Environment& environment) {
+  auto text = environment.get_non_empty("PENDREL_DESKTOP_TEST_APPROVAL_SECONDS");
+  auto value = text ? parse_decimal_u32(*text) : std::nullopt;
+  if (!value || *value == 0) return std::nullopt;
+  return std::chrono::seconds(*value);
+}
+
 void accept_until_stopped(const Listener& listener, const Listener* admin, WorkerPool& pool,
                           ServiceContext& context) {
   while (!context.stop.fired()) {
@@ -193,6 +201,7 @@ int run_service(ServiceMode mode) {
   VaultKeeper vault(paths.data_dir, log, unlock_refused, idle_lock_override(environment));
   ServiceContext context{
       working_form(home_directory(environment)), store, audit, log, stop, abandon, vault};
+  context.approvals.set_wait_override(approval_wait_override(environment));
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.
   if (mode == ServiceMode::headless && ::chdir("/") != 0) log.write("cannot change to /");

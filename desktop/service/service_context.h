@@ -5,6 +5,7 @@
 
 #include "desktop/audit/audit_log.h"
 #include "desktop/audit/service_log.h"
+#include "desktop/service/approval_desk.h"
 #include "desktop/service/exec_policy.h"
 #include "desktop/service/stop_signal.h"
 #include "desktop/service/vault_keeper.h"
@@ -21,6 +22,7 @@ struct ServiceContext {
   const StopSignal& abandon;  // fired when the bounded wait on stop is over: end the rest
   VaultKeeper& vault;         // the secrets, and whether requests may use them
   ExecPolicy exec_policy{};   // the dangerous-command rules every exec is checked against
+  ApprovalDesk approvals{};   // the attached consoles and the matches waiting for them
 };
 
 // The language the client asked for in its Hello: "en" gives English, anything else Chinese.

@@ -1,5 +1,9 @@
 #include "desktop/service/vault_keeper.h"
 
+#include <sodium.h>
+
+#include <cstring>
+
 #include "desktop/vault/plain_hosts.h"
 
 namespace pendrel::desktop {
@@ -165,6 +169,32 @@ void VaultKeeper::lock(bool all) {
 void VaultKeeper::lock_locked(std::string_view why) {
   if (vault_) vault_.reset();
   log_.write("vault " + std::string(why));
+}
+
+bool VaultKeeper::can_check_approval() {
+  return !unlock_refused_ && inspect_vault(path_).has_value();
+}
+
+ApprovalSecret VaultKeeper::check_approval_secret(const SecretString& secret, bool pin_accepted) {
+  // A process that may not unlock never opens the vault, not even to check a password.
+  if (unlock_refused_ || secret.empty()) return ApprovalSecret::none;
+  std::optional<SecretString> pin_hash;
+  {
+    std::lock_guard guard(mutex_);
+    if (pin_accepted && vault_ && vault_->contents().approval_pin_hash)
+      pin_hash = vault_->contents().approval_pin_hash->clone();
+  }
+  // The derivation takes its time outside the lock, so that requests go on meanwhile.
+  if (pin_hash && pin_hash->size() < crypto_pwhash_STRBYTES) {
+    char stored[crypto_pwhash_STRBYTES] = {};
+    std::memcpy(stored, pin_hash->data(), pin_hash->size());
+    bool right = crypto_pwhash_str_verify(stored, reinterpret_cast<const char*>(secret.data()),
+                                          secret.size()) == 0;
+    sodium_memzero(stored, sizeof stored);
+    if (right) return ApprovalSecret::pin;
+  }
+  if (UnlockedVault::open(path_, secret)) return ApprovalSecret::master_password;
+  return ApprovalSecret::none;
 }
 
 bool VaultKeeper::external_cli_off() {

@@ -28,6 +28,9 @@ struct Refusal {
   std::string detail;
 };
 
+// The secret that approved a rule match at a console, if any.
+enum class ApprovalSecret { none, pin, master_password };
+
 struct VaultStatus {
   VaultState state = VaultState::needs_setup;
   bool app_locked = false;
@@ -63,6 +66,14 @@ class VaultKeeper {
   [[nodiscard]] std::expected<void, std::string> reload(const SecretString& password);
   // Forgets the open vault; `all` also refuses every request until the next unlock.
   void lock(bool all);
+
+  // Whether a console's approval can be checked at all: a vault this process may open.
+  [[nodiscard]] bool can_check_approval();
+  // Which secret `secret` is: the open vault's approval PIN (unless `pin_accepted` is false,
+  // after too many wrong guesses), else the master password, checked by opening the vault
+  // file (so it works while the vault is locked too). Slow by design: each is a key
+  // derivation.
+  [[nodiscard]] ApprovalSecret check_approval_secret(const SecretString& secret, bool pin_accepted);
 
   // The open vault's external-CLI switch is off (the plain settings file could be edited).
   [[nodiscard]] bool external_cli_off();

@@ -139,7 +139,8 @@ std::string request_label(const Request& request) {
   return "ls";
 }
 
-std::expected<Response, int> connect_and_request(const Invocation& invocation, Request request) {
+std::expected<ReceivedAnswer, int> connect_and_receive(const Invocation& invocation,
+                                                       Request request) {
   Output& output = invocation.output;
   const Diagnostics diagnostics(invocation.environment);
 
@@ -153,7 +154,20 @@ std::expected<Response, int> connect_and_request(const Invocation& invocation, R
   const std::string label = request_label(request);
   const auto sent_at = std::chrono::steady_clock::now();
   diagnostics.sending(label);
-  auto answer = pendrel::exchange(*connection, request);
+  ReceivedAnswer received;
+  auto answer = [&]() -> std::expected<void, ExchangeError> {
+    auto frame = pendrel::exchange_for_frame(*connection, request);
+    if (!frame) return std::unexpected(std::move(frame.error()));
+    received.canonical = recognise_canonical_answer(frame->bytes.get(), frame->size);
+    if (received.canonical) {
+      received.frame = std::move(*frame);
+      return {};
+    }
+    auto decoded = decode_answer_frame(std::move(*frame));
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    received.decoded = std::move(*decoded);
+    return {};
+  }();
   const std::uint64_t ms = elapsed_ms(sent_at, std::chrono::steady_clock::now());
   connection->socket.reset();
 
@@ -162,12 +176,20 @@ std::expected<Response, int> connect_and_request(const Invocation& invocation, R
     diagnostics.request_interrupted(label, message, ms);
     return std::unexpected(report_failure(output, connection_failure(std::move(message))));
   }
-  if (const auto* body = std::get_if<ErrorBody>(&*answer)) {
+  if (const auto* body = std::get_if<ErrorBody>(&received.decoded);
+      body != nullptr && !received.canonical) {
     diagnostics.request_failed(label, body->code, ms);
     return std::unexpected(report_failure(output, failure_from_error_body(*body)));
   }
   diagnostics.request_done(label, ms);
-  return std::move(*answer);
+  return received;
+}
+
+std::expected<Response, int> connect_and_request(const Invocation& invocation, Request request) {
+  auto received = connect_and_receive(invocation, std::move(request));
+  if (!received) return std::unexpected(received.error());
+  if (received->canonical) return to_response(*received->canonical);
+  return std::move(received->decoded);
 }
 
 }  // namespace pendrel

@@ -1,0 +1,322 @@
+// The service writes every answer in one compact form, so a host list or exec answer is read
+// by matching that form byte for byte; whatever departs from it goes to the full decoder.
+#include "protocol/response_decoding_canonical.h"
+
+#include <simdjson.h>
+
+#include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace pendrel {
+namespace {
+
+// The byte each short escape stands for, by the letter after the backslash; 0 for a letter
+// that is no short escape. `\/` is valid JSON but not minimal: the writer leaves '/' alone.
+constexpr std::array<char, 256> make_short_escapes() {
+  std::array<char, 256> bytes{};
+  bytes['"'] = '"';
+  bytes['\\'] = '\\';
+  bytes['b'] = '\b';
+  bytes['t'] = '\t';
+  bytes['n'] = '\n';
+  bytes['f'] = '\f';
+  bytes['r'] = '\r';
+  return bytes;
+}
+constexpr std::array<char, 256> short_escapes = make_short_escapes();
+
+// The length of an escape by the letter after its backslash: 2 for a short escape, 6 for
+// \u (whose digits are checked apart), 0 for none the writer produces.
+constexpr std::array<std::uint8_t, 256> make_escape_lengths() {
+  std::array<std::uint8_t, 256> lengths{};
+  for (std::size_t letter = 0; letter < 256; ++letter) {
+    if (short_escapes[letter] != '\0') lengths[letter] = 2;
+  }
+  lengths['u'] = 6;
+  return lengths;
+}
+constexpr std::array<std::uint8_t, 256> escape_lengths = make_escape_lengths();
+
+// The value of a lower-case hex digit, or -1: the writer never writes upper case.
+int lower_hex_value(char digit) {
+  if (digit >= '0' && digit <= '9') return digit - '0';
+  if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+  return -1;
+}
+
+// Whether the \u escape at `at` is one the writer produces: \u00XX in lower case, for a
+// control character that has no short escape.
+bool is_minimal_unicode_escape(const char* at, const char* end) {
+  if (end - at < 6 || at[2] != '0' || at[3] != '0') return false;
+  if (at[4] != '0' && at[4] != '1') return false;
+  const int low = lower_hex_value(at[5]);
+  if (low < 0) return false;
+  const int value = (at[4] - '0') * 16 + low;
+  return value != '\b' && value != '\t' && value != '\n' && value != '\f' && value != '\r';
+}
+
+// The length of the escape at `at` (a backslash) when it is one the writer produces, else 0.
+// The byte after the backslash is readable even at the payload's end: the padding follows.
+std::size_t minimal_escape_length(const char* at, const char* end) {
+  const std::size_t length = escape_lengths[static_cast<unsigned char>(at[1])];
+  if (length == 2) return at + 1 < end ? 2 : 0;
+  return length == 6 && is_minimal_unicode_escape(at, end) ? 6 : 0;
+}
+
+// The byte an escape accepted by minimal_escape_length stands for, and the escape's length.
+std::pair<char, std::size_t> decode_escape(const char* at) {
+  if (at[1] != 'u') return {short_escapes[static_cast<unsigned char>(at[1])], 2};
+  return {static_cast<char>((at[4] - '0') * 16 + lower_hex_value(at[5])), 6};
+}
+
+// Bytes classified at once: short strings (host names) pay for one block, long ones little
+// per byte.
+constexpr std::size_t block_bytes = 32;
+
+// Bit i is set where byte i of the block at `at` is a quote, a backslash or a control character.
+// The bytes past the payload's end are its padding, readable and to be masked off.
+std::uint64_t special_bits(const char* at) {
+  std::uint64_t bits = 0;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  for (std::size_t part = 0; part < block_bytes / 16; ++part) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+    // max(byte, 0x1F) == 0x1F exactly for the unsigned bytes 0x00-0x1F.
+    __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(block, last_control), last_control);
+    __m128i special = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
+    bits |= static_cast<std::uint64_t>(mask) << (16 * part);
+  }
+#else
+  for (std::size_t i = 0; i < block_bytes; ++i) {
+    auto byte = static_cast<unsigned char>(at[i]);
+    if (byte < 0x20 || byte == '"' || byte == '\\') bits |= std::uint64_t{1} << i;
+  }
+#endif
+  return bits;
+}
+
+// Matches the canonical form from the front of the payload; every step fails on the first
+// byte that departs from it.
+class Reader {
+ public:
+  Reader(char* at, char* end) : at_(at), end_(end) {}
+
+  [[nodiscard]] char* at() const { return at_; }
+  [[nodiscard]] bool at_end() const { return at_ == end_; }
+
+  bool literal(std::string_view text) {
+    if (static_cast<std::size_t>(end_ - at_) < text.size() ||
+        std::memcmp(at_, text.data(), text.size()) != 0) {
+      return false;
+    }
+    at_ += text.size();
+    return true;
+  }
+
+  // A quoted string whose escapes are all minimal and which holds no raw control character.
+  // (UTF-8 is checked once for the whole payload.) A block of bytes is classified at once and
+  // every escape among them is checked from the same bits: remote output can hold one escape
+  // in every few bytes.
+  bool string(CanonicalString& into) {
+    if (!literal("\"")) return false;
+    char* start = at_;
+    bool escaped = false;
+    for (char* block = at_; block < end_;) {
+      std::uint64_t bits = special_bits(block);
+      if (const auto available = static_cast<std::size_t>(end_ - block); available < block_bytes) {
+        bits &= (std::uint64_t{1} << available) - 1;
+      }
+      char* next_block = block + block_bytes;
+      while (bits != 0) {
+        const auto i = static_cast<std::size_t>(std::countr_zero(bits));
+        char* special = block + i;
+        if (*special != '\\') {
+          if (*special != '"') return false;  // a raw control character
+          into = CanonicalString{start, static_cast<std::size_t>(special - start), escaped};
+          at_ = special + 1;
+          return true;
+        }
+        const std::size_t length = minimal_escape_length(special, end_);
+        if (length == 0) return false;
+        escaped = true;
+        // The escaped byte may itself be a quote or backslash: its bit is passed over.
+        if (i + length >= block_bytes) {
+          next_block = special + length;
+          break;
+        }
+        bits &= ~std::uint64_t{0} << (i + length);
+      }
+      block = next_block;
+    }
+    return false;
+  }
+
+  // Digits without a needless leading zero, at most `max`; what follows is for the next
+  // literal to check (a fraction or exponent fails there).
+  bool digits(std::uint64_t max, std::uint64_t& value) {
+    if (at_ == end_ || *at_ < '0' || *at_ > '9') return false;
+    value = 0;
+    if (*at_ == '0') {
+      ++at_;
+      return true;
+    }
+    for (; at_ != end_ && *at_ >= '0' && *at_ <= '9'; ++at_) {
+      const auto digit = static_cast<std::uint64_t>(*at_ - '0');
+      if (value > (max - digit) / 10) return false;
+      value = value * 10 + digit;
+    }
+    return true;
+  }
+
+  template <typename T>
+  bool unsigned_integer(T& into) {
+    std::uint64_t value = 0;
+    if (!digits(std::numeric_limits<T>::max(), value)) return false;
+    into = static_cast<T>(value);
+    return true;
+  }
+
+  // "-0" is left to the full decoder, which reads it as a floating-point number.
+  bool int32(std::int32_t& into) {
+    if (!literal("-")) return unsigned_integer(into);
+    std::uint64_t magnitude = 0;
+    constexpr auto most_negative = std::uint64_t{1} << 31;
+    if (!digits(most_negative, magnitude) || magnitude == 0) return false;
+    into = static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
+    return true;
+  }
+
+  bool boolean(bool& into) {
+    if (literal("true")) {
+      into = true;
+      return true;
+    }
+    into = false;
+    return literal("false");
+  }
+
+ private:
+  char* at_;
+  char* end_;
+};
+
+bool read_host(Reader& reader, CanonicalHost& host) {
+  return reader.literal(R"({"id":)") && reader.string(host.id) && reader.literal(R"(,"name":)") &&
+         reader.string(host.name) && reader.literal(R"(,"host":)") && reader.string(host.host) &&
+         reader.literal(R"(,"port":)") && reader.unsigned_integer(host.port) &&
+         reader.literal(R"(,"username":)") && reader.string(host.username) &&
+         reader.literal(R"(,"protocol":)") && reader.string(host.protocol) && reader.literal("}");
+}
+
+std::optional<CanonicalHosts> read_hosts(Reader& reader) {
+  CanonicalHosts answer;
+  char* start = reader.at();
+  if (!reader.literal("[")) return std::nullopt;
+  if (!reader.literal("]")) {
+    do {
+      if (!read_host(reader, answer.hosts.emplace_back())) return std::nullopt;
+    } while (reader.literal(","));
+    if (!reader.literal("]")) return std::nullopt;
+  }
+  answer.json = std::string_view(start, reader.at());
+  return answer;
+}
+
+std::optional<CanonicalExec> read_exec(Reader& reader) {
+  CanonicalExec answer;
+  char* start = reader.at();
+  const bool matched = reader.literal(R"({"exitCode":)") && reader.int32(answer.exit_code) &&
+                       reader.literal(R"(,"stdout":)") && reader.string(answer.stdout_text) &&
+                       reader.literal(R"(,"stderr":)") && reader.string(answer.stderr_text) &&
+                       reader.literal(R"(,"truncated":)") && reader.boolean(answer.truncated) &&
+                       reader.literal(R"(,"durationMs":)") &&
+                       reader.unsigned_integer(answer.duration_ms) && reader.literal("}");
+  if (!matched) return std::nullopt;
+  answer.json = std::string_view(start, reader.at());
+  return answer;
+}
+
+}  // namespace
+
+std::string CanonicalString::text() const {
+  std::string copy(json());
+  CanonicalString in_copy{copy.data(), copy.size(), escaped};
+  copy.resize(in_copy.text_in_place().size());
+  return copy;
+}
+
+std::string_view CanonicalString::text_in_place() {
+  if (!escaped) return json();
+  char* out = data;
+  const char* in = data;
+  const char* end = data + size;
+  while (true) {
+#if defined(__SSE2__)
+    // Sixteen bytes without an escape are moved down at once. `out` trails `in`, so a whole
+    // store would overwrite bytes not read yet unless all sixteen are known to be clean.
+    const __m128i backslash = _mm_set1_epi8('\\');
+    unsigned mask = 0;
+    for (; end - in >= 16; in += 16, out += 16) {
+      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+      mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, backslash)));
+      if (mask != 0) break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+    }
+    if (mask != 0) {
+      const auto clean = static_cast<std::size_t>(std::countr_zero(mask));
+      std::memmove(out, in, clean);
+      in += clean;
+      out += clean;
+    } else
+#endif
+    {
+      for (; in < end && *in != '\\'; ++in)
+        *out++ = *in;
+      if (in == end) break;
+    }
+    auto [byte, length] = decode_escape(in);
+    *out++ = byte;
+    in += length;
+  }
+  size = static_cast<std::size_t>(out - data);
+  escaped = false;
+  return json();
+}
+
+std::optional<CanonicalAnswer> recognise_canonical_answer(char* payload, std::size_t size) {
+  if (!simdjson::validate_utf8(payload, size)) return std::nullopt;
+  Reader reader(payload, payload + size);
+  if (!reader.literal(R"({"type":")")) return std::nullopt;
+  std::optional<CanonicalAnswer> answer;
+  if (reader.literal(R"(hosts","data":)")) {
+    if (auto hosts = read_hosts(reader)) answer = std::move(*hosts);
+  } else if (reader.literal(R"(exec","data":)")) {
+    if (auto exec = read_exec(reader)) answer = std::move(*exec);
+  }
+  if (!answer || !reader.literal("}") || !reader.at_end()) return std::nullopt;
+  return answer;
+}
+
+Response to_response(const CanonicalAnswer& answer) {
+  if (const auto* exec = std::get_if<CanonicalExec>(&answer)) {
+    return ExecResponse{exec->exit_code, exec->stdout_text.text(), exec->stderr_text.text(),
+                        exec->truncated, exec->duration_ms};
+  }
+  HostsAnswer decoded;
+  for (const CanonicalHost& host : std::get<CanonicalHosts>(answer).hosts) {
+    decoded.hosts.push_back({host.id.text(), host.name.text(), host.host.text(), host.port,
+                             host.username.text(), host.protocol.text()});
+  }
+  return decoded;
+}
+
+}  // namespace pendrel

@@ -1,0 +1,234 @@
+// The approval console through the real programs on a LOCAL host: a rule match put to a person
+// at `pendrel-desktop console` on a pseudo-terminal, and every way its wait can end, as pendrel
+// reports it in JSON mode and as the audit log records it.
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+
+#include "desktop_scene.h"
+
+namespace pendrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr std::string_view master = "console-master-pass-3";
+constexpr std::string_view pin = "246813";
+
+// `pendrel-desktop console` with its controlling terminal on a pseudo-terminal.
+class TerminalConsole {
+ public:
+  explicit TerminalConsole(const std::map<std::string, std::string>& env) {
+    std::vector<std::string> env_storage;
+    for (const auto& [name, value] : env)
+      env_storage.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& entry : env_storage)
+      envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = desktop_binary();
+    std::string command = "console";
+    char* argv[] = {program.data(), command.data(), nullptr};
+    pid_ = ::forkpty(&terminal_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      ::execve(argv[0], argv, envp.data());
+      _exit(127);
+    }
+  }
+  ~TerminalConsole() { (void)close(); }
+  TerminalConsole(const TerminalConsole&) = delete;
+  TerminalConsole& operator=(const TerminalConsole&) = delete;
+
+  // Reads what the console shows until `text` appears after what earlier waits found.
+  bool wait_for(std::string_view text, std::chrono::milliseconds timeout = 20s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+      if (auto at = shown.find(text, seen_); at != std::string::npos) {
+        seen_ = at + text.size();
+        return true;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || terminal_ < 0) return false;
+      pollfd entry{terminal_, POLLIN, 0};
+      if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
+      char buffer[4096];
+      ssize_t got = ::read(terminal_, buffer, sizeof buffer);
+      if (got <= 0) return false;  // the console has gone
+      shown.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  void type(std::string_view keys) { (void)!::write(terminal_, keys.data(), keys.size()); }
+
+  // Ends it as closing its window would (SIGHUP); its exit code.
+  int close() {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGHUP);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    ::close(terminal_);
+    terminal_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string shown;
+
+ private:
+  pid_t pid_ = -1;
+  int terminal_ = -1;
+  std::size_t seen_ = 0;
+};
+
+class Console : public ::testing::Test {
+ protected:
+  void start(std::string_view approval_seconds) {
+    if (desktop_binary().empty()) GTEST_SKIP() << "PENDREL_DESKTOP_BIN is not set";
+    scene.env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+    scene.env["PENDREL_DESKTOP_TEST_APPROVAL_SECONDS"] = approval_seconds;
+    write_hosts(scene.data_dir, "[" + local_host("loc1", "here") + "]");
+    service.emplace(scene.env, scene.data_dir);
+    ASSERT_TRUE(service->ready()) << service->stderr_text();
+    std::string lines = std::string(master) + "\n";
+    ASSERT_EQ(admin({"init", "--password-fd", "0"}, lines).exit_code, 0);
+    ASSERT_EQ(
+        admin({"pin", "set", "--password-fd", "0"}, lines + std::string(pin) + "\n").exit_code, 0);
+    ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, lines).exit_code, 0);
+  }
+
+  RunResult admin(std::vector<std::string> args, std::string input = {}) const {
+    return run_pendrel({.args = std::move(args),
+                        .env = scene.env,
+                        .stdin_data = std::move(input),
+                        .program = desktop_binary()});
+  }
+
+  // pendrel exec of a command that matches rm-root after it created `marker`, had it run.
+  std::future<RunResult> exec_matching(const std::string& marker,
+                                       std::chrono::milliseconds timeout = 30s) {
+    std::string command = "touch " + marker + "; exit 0; rm -rf /";
+    return std::async(std::launch::async, [this, command, timeout] {
+      return run_pendrel({.args = {"exec", "here", command}, .env = scene.env, .timeout = timeout});
+    });
+  }
+
+  std::string marker(std::string_view name) const { return scene.home / std::string(name); }
+
+  DesktopScene scene;
+  std::optional<DesktopService> service;
+};
+
+TEST_F(Console, APersonApprovesWithTheSecretAndEveryOtherEndRunsNothing) {
+  start("30");
+  if (IsSkipped()) return;
+  auto console = std::make_unique<TerminalConsole>(scene.env);
+  ASSERT_TRUE(console->wait_for("attached")) << console->shown;
+
+  // Approved: a keystroke alone does nothing, a wrong secret does not approve, the PIN does.
+  auto approved = exec_matching(marker("approved"));
+  ASSERT_TRUE(console->wait_for("=== rule match #1")) << console->shown;
+  EXPECT_TRUE(console->wait_for("\033[7mrm -rf /\033[27m")) << "the match is marked";
+  EXPECT_TRUE(console->wait_for("s left")) << console->shown;
+  console->type("y\n");
+  console->type("a");
+  ASSERT_TRUE(console->wait_for("PIN or master password (Enter sends")) << console->shown;
+  console->type("135792\r");
+  ASSERT_TRUE(console->wait_for("NOT approved: wrong secret")) << console->shown;
+  EXPECT_FALSE(fs::exists(marker("approved")));
+  console->type("a");
+  console->type(std::string(pin) + "\r");
+  ASSERT_TRUE(console->wait_for("#1 approved: the command runs")) << console->shown;
+  RunResult ran = approved.get();
+  EXPECT_EQ(ran.exit_code, 0) << ran.out << ran.err;
+  EXPECT_TRUE(fs::exists(marker("approved")));
+  EXPECT_TRUE(console->wait_for("exec  here  pid ")) << "the request shows live";
+  EXPECT_EQ(console->shown.find(pin), std::string::npos) << "the PIN was echoed";
+
+  // Refused with one key.
+  auto refused = exec_matching(marker("refused"));
+  ASSERT_TRUE(console->wait_for("=== rule match #2")) << console->shown;
+  console->type("r");
+  RunResult denied = refused.get();
+  EXPECT_EQ(denied.exit_code, 4);
+  EXPECT_NE(denied.out.find(R"({"error":"command_denied","message":"rule rm-root)"),
+            std::string::npos)
+      << denied.out;
+  EXPECT_NE(denied.out.find("refused at the console"), std::string::npos) << denied.out;
+
+  // The caller gives up while it waits.
+  auto abandoned = exec_matching(marker("abandoned"), 1500ms);
+  ASSERT_TRUE(console->wait_for("=== rule match #3")) << console->shown;
+  EXPECT_TRUE(abandoned.get().timed_out);
+  EXPECT_TRUE(console->wait_for("#3 the caller went away")) << console->shown;
+
+  // Locked while it waits; the master password still approves a locked vault's match.
+  auto locked = exec_matching(marker("locked"));
+  ASSERT_TRUE(console->wait_for("=== rule match #4")) << console->shown;
+  ASSERT_EQ(admin({"lock"}).exit_code, 0);
+  RunResult locked_out = locked.get();
+  EXPECT_EQ(locked_out.exit_code, 6);
+  EXPECT_NE(locked_out.out.find(R"({"error":"app_locked")"), std::string::npos) << locked_out.out;
+  auto by_master = exec_matching(marker("by-master"));
+  ASSERT_TRUE(console->wait_for("=== rule match #5")) << console->shown;
+  console->type("a" + std::string(master) + "\r");
+  EXPECT_EQ(by_master.get().exit_code, 0);
+
+  // The last console goes while it waits.
+  auto detached = exec_matching(marker("detached"));
+  ASSERT_TRUE(console->wait_for("=== rule match #6")) << console->shown;
+  EXPECT_EQ(console->close(), 0);
+  RunResult blocked = detached.get();
+  EXPECT_EQ(blocked.exit_code, 4);
+  EXPECT_NE(blocked.out.find(R"({"error":"command_blocked")"), std::string::npos) << blocked.out;
+  EXPECT_NE(blocked.out.find("every console closed"), std::string::npos) << blocked.out;
+
+  // No console: blocked at once, as ever.
+  RunResult alone = run_pendrel(
+      {.args = {"exec", "here", "touch " + marker("alone") + "; rm -rf /"}, .env = scene.env});
+  EXPECT_EQ(alone.exit_code, 4);
+  EXPECT_NE(alone.out.find(R"({"error":"command_blocked")"), std::string::npos) << alone.out;
+
+  for (const char* name : {"refused", "abandoned", "locked", "detached", "alone"})
+    EXPECT_FALSE(fs::exists(marker(name))) << name << " ran";
+  std::string audit = scene.audit();
+  for (const char* line : {R"("outcome":"ok","exitCode":0,)", R"("outcome":"command_denied",)",
+                           R"("outcome":"canceled",)", R"("outcome":"app_locked",)",
+                           R"("outcome":"command_blocked",)"}) {
+    EXPECT_NE(audit.find(line), std::string::npos) << line << "\n" << audit;
+  }
+  for (const char* approval : {"approved", "refused", "caller_gone", "locked", "detached"}) {
+    EXPECT_NE(audit.find(std::string(R"("rule":"rm-root","approval":")") + approval + "\""),
+              std::string::npos)
+        << approval << "\n"
+        << audit;
+  }
+  EXPECT_EQ(audit.find(pin), std::string::npos);
+  EXPECT_EQ(audit.find(master), std::string::npos);
+}
+
+TEST_F(Console, AMatchNobodyAnswersTimesOut) {
+  start("2");
+  if (IsSkipped()) return;
+  TerminalConsole console(scene.env);
+  ASSERT_TRUE(console.wait_for("attached")) << console.shown;
+  RunResult result = exec_matching(marker("late")).get();
+  EXPECT_EQ(result.exit_code, 4);
+  EXPECT_NE(result.out.find(R"({"error":"command_denied")"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("not approved within 2 s"), std::string::npos) << result.out;
+  EXPECT_TRUE(console.wait_for("timed out: command_denied")) << console.shown;
+  EXPECT_FALSE(fs::exists(marker("late")));
+  EXPECT_NE(scene.audit().find(R"("rule":"rm-root","approval":"timed_out")"), std::string::npos)
+      << scene.audit();
+}
+
+}  // namespace
+}  // namespace pendrel::testing
