@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -50,15 +51,25 @@ int lower_hex_value(char digit) {
   return -1;
 }
 
+// Whether the last digit of \u00XX is the writer's, by the digit before it: lower-case hex,
+// and after '0' none of 8, 9, a, c, d, whose controls have short escapes.
+constexpr std::array<std::array<bool, 256>, 2> make_last_digits() {
+  std::array<std::array<bool, 256>, 2> valid{};
+  for (char digit : std::string_view("0123456789abcdef")) {
+    valid[1][static_cast<unsigned char>(digit)] = true;
+    valid[0][static_cast<unsigned char>(digit)] =
+        std::string_view("89acd").find(digit) == std::string_view::npos;
+  }
+  return valid;
+}
+constexpr std::array<std::array<bool, 256>, 2> last_digits = make_last_digits();
+
 // Whether the \u escape at `at` is one the writer produces: \u00XX in lower case, for a
 // control character that has no short escape.
 bool is_minimal_unicode_escape(const char* at, const char* end) {
   if (end - at < 6 || at[2] != '0' || at[3] != '0') return false;
   if (at[4] != '0' && at[4] != '1') return false;
-  const int low = lower_hex_value(at[5]);
-  if (low < 0) return false;
-  const int value = (at[4] - '0') * 16 + low;
-  return value != '\b' && value != '\t' && value != '\n' && value != '\f' && value != '\r';
+  return last_digits[at[4] == '1'][static_cast<unsigned char>(at[5])];
 }
 
 // The length of the escape at `at` (a backslash) when it is one the writer produces, else 0.
@@ -102,6 +113,87 @@ std::uint64_t special_bits(const char* at) {
   }
 #endif
   return bits;
+}
+
+// Which bytes of a stream are escaped (follow a backslash that is not itself escaped), 64 at a
+// time with the carry between blocks, without a step per backslash: a run of backslashes
+// escapes every second byte from its start, which the borrow of one subtraction finds.
+class EscapeScanner {
+ public:
+  std::uint64_t escaped_bits(std::uint64_t backslashes) {
+    constexpr std::uint64_t odd_bits = 0xAAAAAAAAAAAAAAAAu;
+    if (backslashes == 0) return std::exchange(next_is_escaped_, 0);
+    const std::uint64_t starts = backslashes & ~next_is_escaped_;
+    const std::uint64_t codes = (((starts << 1) | odd_bits) - starts) ^ odd_bits;
+    const std::uint64_t escaped = codes ^ (backslashes | next_is_escaped_);
+    next_is_escaped_ = (codes & backslashes) >> 63;
+    return escaped;
+  }
+
+ private:
+  std::uint64_t next_is_escaped_ = 0;
+};
+
+struct ByteClasses {
+  std::uint64_t backslashes = 0;
+  std::uint64_t quotes = 0;
+  std::uint64_t controls = 0;
+};
+
+ByteClasses classify_64(const char* at) {
+  ByteClasses classes;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i last_control = _mm_set1_epi8(0x1F);
+  for (unsigned part = 0; part < 4; ++part) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+    auto bits = [&](__m128i matches) {
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches)))
+             << (16 * part);
+    };
+    classes.backslashes |= bits(_mm_cmpeq_epi8(block, backslash));
+    classes.quotes |= bits(_mm_cmpeq_epi8(block, quote));
+    classes.controls |= bits(_mm_cmpeq_epi8(_mm_max_epu8(block, last_control), last_control));
+  }
+#else
+  for (unsigned i = 0; i < 64; ++i) {
+    auto byte = static_cast<unsigned char>(at[i]);
+    classes.backslashes |= std::uint64_t{byte == '\\'} << i;
+    classes.quotes |= std::uint64_t{byte == '"'} << i;
+    classes.controls |= std::uint64_t{byte < 0x20} << i;
+  }
+#endif
+  return classes;
+}
+
+// The closing quote of a long string's content from `from` on (where no escape is under way),
+// or nullptr when the content is not canonical or runs past `end`. Only the escaped letters
+// are looked at one by one.
+char* find_long_string_end(char* from, char* end, bool& escaped) {
+  EscapeScanner scanner;
+  for (char* block = from; block < end; block += 64) {
+    ByteClasses classes = classify_64(block);
+    std::uint64_t in_payload = ~std::uint64_t{0};
+    if (const auto available = static_cast<std::size_t>(end - block); available < 64) {
+      in_payload = (std::uint64_t{1} << available) - 1;
+    }
+    const std::uint64_t letters = scanner.escaped_bits(classes.backslashes & in_payload);
+    const std::uint64_t closing = classes.quotes & ~letters & in_payload;
+    // The content's bytes in this block: up to the closing quote, or all of them.
+    const std::uint64_t content = closing != 0 ? (closing & -closing) - 1 : in_payload;
+    if ((classes.controls & content) != 0) return nullptr;
+    if ((classes.backslashes & content) != 0) escaped = true;
+    for (std::uint64_t each = letters & content; each != 0; each &= each - 1) {
+      char* letter = block + std::countr_zero(each);
+      const std::size_t length = escape_lengths[static_cast<unsigned char>(*letter)];
+      if (length == 0 || (length == 6 && !is_minimal_unicode_escape(letter - 1, end))) {
+        return nullptr;
+      }
+    }
+    if (closing != 0) return block + std::countr_zero(closing);
+  }
+  return nullptr;
 }
 
 // Matches the canonical form from the front of the payload; every step fails on the first
@@ -154,6 +246,14 @@ class Reader {
           break;
         }
         bits &= ~std::uint64_t{0} << (i + length);
+      }
+      // Past the first block the string is long (remote output): on by whole blocks.
+      if (next_block < end_) {
+        char* closing = find_long_string_end(next_block, end_, escaped);
+        if (closing == nullptr) return false;
+        into = CanonicalString{start, static_cast<std::size_t>(closing - start), escaped};
+        at_ = closing + 1;
+        return true;
       }
       block = next_block;
     }
