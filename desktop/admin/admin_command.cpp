@@ -39,6 +39,7 @@ constexpr Command commands[] = {
     {"host", run_host_command},
     {"cli", switch_cli},
     {"autostart", switch_autostart},
+    {"autolock", set_idle_lock},
     {"status", show_status},
     {"stop", stop_service},
     {"log", show_log},

@@ -140,7 +140,9 @@ class Console {
         }
       }
     } else if (auto* verdict = std::get_if<VerdictEvent>(&*event)) {
-      say(verdict_line(*verdict));
+      // An accepted decision is told by its settled line already.
+      if (verdict->result != "approved" && verdict->result != "refused")
+        say(verdict_line(*verdict));
     }
     return {};
   }

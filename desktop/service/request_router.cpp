@@ -4,6 +4,7 @@
 
 #include "desktop/runner/local_exec.h"
 #include "desktop/runner/local_transfer.h"
+#include "desktop/service/current_rules.h"
 #include "desktop/service/approval_gate.h"
 #include "desktop/store/host_lookup.h"
 #include "protocol/lexical_path.h"
@@ -61,7 +62,7 @@ struct Router {
   // Nothing runs on a match, on any kind of host and for a terminal too: this comes before
   // the host's protocol decides where the command would go.
   bool allowed_by_rules(const ExecRequest& request) {
-    auto blocked = context.exec_policy.check(request.command, context.store.settings().rules,
+    auto blocked = context.exec_policy.check(request.command, current_rules(context),
                                              context.log, origin.language);
     if (!blocked) return true;
     handled.audit.rule = blocked->rule;

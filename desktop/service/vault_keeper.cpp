@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "desktop/service/app_lock_file.h"
 #include "desktop/vault/plain_hosts.h"
 
 namespace pendrel::desktop {
@@ -46,10 +47,14 @@ VaultKeeper::VaultKeeper(std::string data_dir, const ServiceLog& log,
                          std::optional<std::string> unlock_refused,
                          std::optional<std::uint64_t> idle_override_seconds)
     : path_(vault_path(data_dir)),
+      data_dir_(std::move(data_dir)),
       log_(log),
       unlock_refused_(std::move(unlock_refused)),
       idle_override_seconds_(idle_override_seconds),
-      idle_watch_([this] { watch_idle(); }) {}
+      app_locked_(app_lock_recorded(data_dir_)),
+      idle_watch_([this] { watch_idle(); }) {
+  if (app_locked_) log_.write("every request is refused until unlock: lock --all was given before");
+}
 
 VaultKeeper::~VaultKeeper() {
   {
@@ -138,6 +143,7 @@ std::expected<void, std::string> VaultKeeper::unlock(const SecretString& passwor
     return std::unexpected(failure_text(opened.error()));
   }
   vault_.emplace(std::move(*opened));
+  if (auto cleared = clear_app_lock(data_dir_); !cleared) log_.write(cleared.error());
   app_locked_ = false;
   body_damaged_ = false;
   last_use_ = Clock::now();
@@ -162,7 +168,11 @@ std::expected<void, std::string> VaultKeeper::reload(const SecretString& passwor
 
 void VaultKeeper::lock(bool all) {
   std::lock_guard guard(mutex_);
-  if (all) app_locked_ = true;
+  if (all) {
+    app_locked_ = true;
+    if (auto recorded = record_app_lock(data_dir_); !recorded)
+      log_.write("the whole-application lock will not outlast this service: " + recorded.error());
+  }
   lock_locked(all ? "locked with every request refused" : "locked");
 }
 
@@ -200,6 +210,12 @@ ApprovalSecret VaultKeeper::check_approval_secret(const SecretString& secret, bo
 bool VaultKeeper::external_cli_off() {
   std::lock_guard guard(mutex_);
   return vault_ && vault_->contents().external_cli == ExternalCli::off;
+}
+
+std::optional<std::string> VaultKeeper::rules_json() {
+  std::lock_guard guard(mutex_);
+  if (!vault_) return std::nullopt;
+  return vault_->contents().rules_json;
 }
 
 bool VaultKeeper::with_host(const std::string& id,

@@ -64,7 +64,8 @@ class VaultKeeper {
   // closed one stays closed (the password is checked all the same, unless the process may not
   // unlock at all).
   [[nodiscard]] std::expected<void, std::string> reload(const SecretString& password);
-  // Forgets the open vault; `all` also refuses every request until the next unlock.
+  // Forgets the open vault; `all` also refuses every request until the next unlock, in this
+  // service and, through a record in the data directory, in the next one.
   void lock(bool all);
 
   // Whether a console's approval can be checked at all: a vault this process may open.
@@ -77,6 +78,9 @@ class VaultKeeper {
 
   // The open vault's external-CLI switch is off (the plain settings file could be edited).
   [[nodiscard]] bool external_cli_off();
+  // The open vault's rule settings as JSON ("" when it stores none); nothing while it is not
+  // open.
+  [[nodiscard]] std::optional<std::string> rules_json();
 
   // Runs `use` on the open vault's host `id` (the credentials for the SSH runner); false when
   // the vault is not open or has no such host.
@@ -88,6 +92,7 @@ class VaultKeeper {
   [[nodiscard]] VaultState closed_state();
 
   std::string path_;
+  std::string data_dir_;  // where the record of `lock --all` is kept
   const ServiceLog& log_;
   std::optional<std::string> unlock_refused_;
   std::optional<std::uint64_t> idle_override_seconds_;

@@ -34,7 +34,7 @@ _pendrel_desktop() {
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    COMPREPLY=($(compgen -W 'host init unlock lock passwd cli autostart rules status stop log serve help --help -h --headless' -- "$cur"))
+    COMPREPLY=($(compgen -W 'host init unlock lock passwd console pin cli autostart rules status stop log serve help --help -h --headless' -- "$cur"))
     return 0
   fi
 
@@ -82,6 +82,13 @@ _pendrel_desktop() {
       ;;
     init | unlock | passwd) [[ $prev == --password-fd ]] || COMPREPLY=($(compgen -W '--password-fd' -- "$cur")) ;;
     lock) ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W '--all' -- "$cur")) ;;
+    pin)
+      if ((COMP_CWORD == 2)); then
+        COMPREPLY=($(compgen -W 'set clear' -- "$cur"))
+      elif [[ $prev != --password-fd ]]; then
+        COMPREPLY=($(compgen -W '--password-fd' -- "$cur"))
+      fi
+      ;;
     rules)
       if ((COMP_CWORD == 2)); then
         COMPREPLY=($(compgen -W 'list add remove enable disable block' -- "$cur"))
