@@ -30,13 +30,15 @@ The vault (passwords, keys and where they may be sent):
   pendrel-desktop unlock             let the running service use it
   pendrel-desktop lock [--all]       forget it again; --all also refuses every request
   pendrel-desktop passwd             change the master password
-  --password-fd N (init, unlock, passwd, host add|set|remove) reads each password as one
-  line from descriptor N instead of the terminal: for scripts, and anyone who can read
-  that descriptor or what is behind it learns the password.
+  --password-fd N (init, unlock, passwd, host add|set|remove, rules, cli, autolock) reads
+  each password as one line from descriptor N instead of the terminal: for scripts, and
+  anyone who can read that descriptor or what is behind it learns the password.
 
 Switches:
   pendrel-desktop cli on|off         allow command-line access (pendrel) at all
   pendrel-desktop autostart on|off   let pendrel start the service when it is not running
+  pendrel-desktop autolock MINUTES   lock the open vault after MINUTES unused (0: never)
+  With a vault, cli and autolock ask for the master password; the vault keeps both.
 
 Dangerous-command rules (checked on every exec before it runs):
   pendrel-desktop rules list [--json]        the built-in and your rules, on or off
@@ -45,6 +47,8 @@ Dangerous-command rules (checked on every exec before it runs):
   pendrel-desktop rules enable|disable NAME
   pendrel-desktop rules block on|off         on: block a match outright; off: ask at a console
                                              (with none attached, a match is blocked)
+  With a vault the rules are kept in it, and every rules command asks for the master
+  password; settings.json can then only add to them.
 
 The approval console (a rule match is put to you there instead of blocked):
   pendrel-desktop console            watch every request live; approve or refuse each match

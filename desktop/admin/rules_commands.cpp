@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include "desktop/admin/password_option.h"
 #include "desktop/admin/store_lock.h"
+#include "desktop/admin/vault_change.h"
 #include "desktop/rules/rule_settings_edit.h"
+#include "desktop/rules/rule_settings_json.h"
 #include "desktop/store/rule_settings_file.h"
 #include "desktop/store/settings_file.h"
 #include "protocol/json_writer.h"
@@ -25,21 +28,52 @@ AdminFailure refused(const RuleError& error) {
   }
 }
 
-std::expected<RuleSettings, AdminFailure> stored_rules(const AdminContext& context) {
+// The rules where they are kept: in the vault once there is one (opened with the master
+// password, so that only the person can change them or see them), else in settings.json.
+struct KeptRules {
+  RuleSettings rules;
+  std::optional<VaultChange> vault;
+};
+
+std::expected<KeptRules, AdminFailure> kept_rules(const AdminContext& context,
+                                                  const PasswordSource& source) {
+  auto vault = VaultChange::begin(context, source);
+  if (!vault) return std::unexpected(vault.error());
+  KeptRules kept;
+  if (*vault) {
+    kept.vault = std::move(*vault);
+    const std::string& stored = kept.vault->contents().rules_json;
+    if (!stored.empty()) {
+      auto decoded = decode_rule_settings(stored);
+      if (!decoded)
+        return std::unexpected(
+            bad_input("the vault's rule settings do not read: " + decoded.error().detail));
+      kept.rules = std::move(*decoded);
+    }
+    return kept;
+  }
   auto settings = load_settings(context.data_dir);
   if (!settings) return std::unexpected(bad_input(settings.error()));
-  return std::move(settings->rules);
+  kept.rules = std::move(settings->rules);
+  return kept;
 }
 
-// Loads the rules, applies `edit` and saves them, all under the lock, then says `done`.
+// Loads the rules, applies `edit` and saves them, all under the lock, then says `done`. With a
+// vault, settings.json gets a copy of its rules: the service applies that copy while the vault
+// is locked, and only ever to make the vault's rules stricter.
 template <typename Edit>
-Outcome edit_rules(const AdminContext& context, Edit edit, const std::string& done) {
+Outcome edit_rules(const AdminContext& context, const PasswordSource& source, Edit edit,
+                   const std::string& done) {
   auto lock = StoreLock::acquire(context.data_dir);
   if (!lock) return std::unexpected(lock.error());
-  auto rules = stored_rules(context);
-  if (!rules) return std::unexpected(rules.error());
-  if (auto edited = edit(*rules); !edited) return std::unexpected(refused(edited.error()));
-  if (auto saved = save_rule_settings(context.data_dir, *rules); !saved)
+  auto kept = kept_rules(context, source);
+  if (!kept) return std::unexpected(kept.error());
+  if (auto edited = edit(kept->rules); !edited) return std::unexpected(refused(edited.error()));
+  if (kept->vault) {
+    kept->vault->contents().rules_json = encode_rule_settings(kept->rules);
+    if (auto saved = kept->vault->commit(); !saved) return saved;
+  }
+  if (auto saved = save_rule_settings(context.data_dir, kept->rules); !saved)
     return std::unexpected(bad_input(saved.error()));
   print(done + "\n");
   return {};
@@ -104,66 +138,82 @@ void print_rules_text(const RuleSettings& settings) {
 }
 
 Outcome list(const AdminContext& context, Arguments& args) {
-  bool json = args.flag("--json");
+  bool json = false;
+  PasswordSource source;
+  while (!args.done()) {
+    if (args.flag("--json")) {
+      json = true;
+      continue;
+    }
+    auto fd = take_password_fd(args, source);
+    if (!fd) return std::unexpected(fd.error());
+    if (!*fd) break;
+  }
   if (auto end = expect_end(args); !end) return end;
-  auto rules = stored_rules(context);
-  if (!rules) return std::unexpected(rules.error());
-  json ? print_rules_json(*rules) : print_rules_text(*rules);
+  auto kept = kept_rules(context, source);
+  if (!kept) return std::unexpected(kept.error());
+  json ? print_rules_json(kept->rules) : print_rules_text(kept->rules);
   return {};
 }
 
-// The operands of a subcommand, exactly `count` of them.
+// The operands of a subcommand, exactly `count` of them, then `--password-fd N` if given.
 std::expected<std::vector<std::string>, AdminFailure> operands(std::string_view command,
                                                                std::size_t count,
                                                                std::string_view usage,
-                                                               Arguments& args) {
+                                                               Arguments& args,
+                                                               PasswordSource& source) {
   std::vector<std::string> taken;
   while (taken.size() < count && !args.done())
     taken.emplace_back(args.take());
   if (taken.size() < count)
     return std::unexpected(
         bad_input("rules " + std::string(command) + " takes " + std::string(usage)));
+  if (auto fd = take_password_fd(args, source); !fd) return std::unexpected(fd.error());
   if (auto end = expect_end(args); !end) return std::unexpected(end.error());
   return taken;
 }
 
 Outcome add(const AdminContext& context, Arguments& args) {
-  auto given = operands("add", 2, "NAME PATTERN", args);
+  PasswordSource source;
+  auto given = operands("add", 2, "NAME PATTERN", args, source);
   if (!given) return std::unexpected(given.error());
   const std::string& name = (*given)[0];
   const std::string& pattern = (*given)[1];
   return edit_rules(
-      context, [&](RuleSettings& rules) { return add_user_rule(rules, name, pattern); },
+      context, source, [&](RuleSettings& rules) { return add_user_rule(rules, name, pattern); },
       "added rule " + name);
 }
 
 Outcome remove(const AdminContext& context, Arguments& args) {
-  auto given = operands("remove", 1, "NAME", args);
+  PasswordSource source;
+  auto given = operands("remove", 1, "NAME", args, source);
   if (!given) return std::unexpected(given.error());
   const std::string& name = given->front();
   return edit_rules(
-      context, [&](RuleSettings& rules) { return remove_user_rule(rules, name); },
+      context, source, [&](RuleSettings& rules) { return remove_user_rule(rules, name); },
       "removed rule " + name);
 }
 
 Outcome set_state(const AdminContext& context, Arguments& args, RuleState state) {
   bool on = state == RuleState::enabled;
-  auto given = operands(on ? "enable" : "disable", 1, "NAME", args);
+  PasswordSource source;
+  auto given = operands(on ? "enable" : "disable", 1, "NAME", args, source);
   if (!given) return std::unexpected(given.error());
   const std::string& name = given->front();
   return edit_rules(
-      context, [&](RuleSettings& rules) { return set_rule_state(rules, name, state); },
+      context, source, [&](RuleSettings& rules) { return set_rule_state(rules, name, state); },
       "rule " + name + (on ? " is on" : " is off"));
 }
 
 Outcome switch_block(const AdminContext& context, Arguments& args) {
-  auto given = operands("block", 1, "on or off", args);
+  PasswordSource source;
+  auto given = operands("block", 1, "on or off", args, source);
   if (!given) return std::unexpected(given.error());
   auto on = parse_on_off("rules block", given->front());
   if (!on) return std::unexpected(on.error());
   OnMatch on_match = *on ? OnMatch::block : OnMatch::ask;
   return edit_rules(
-      context,
+      context, source,
       [&](RuleSettings& rules) -> std::expected<void, RuleError> {
         rules.on_match = on_match;
         return {};

@@ -32,6 +32,8 @@ std::string status_json(const ServiceState& state, std::size_t hosts, const Sett
   if (state.unavailable_reason) writer.key("unavailable").string(*state.unavailable_reason);
   if (vault) {
     writer.key("vault").string(vault->state).key("appLocked").boolean(vault->app_locked);
+    // While the vault is open (or the tests set it): how long it may go unused; 0 is never.
+    writer.key("idleLockSeconds").unsigned_integer(vault->idle_lock_seconds);
     if (vault->unlock_refused) writer.key("unlockRefused").string(*vault->unlock_refused);
   }
   writer.end_object();

@@ -1,11 +1,10 @@
 #include "desktop/admin/switch_commands.h"
 
-#include "desktop/admin/admin_channel.h"
 #include "desktop/admin/password_option.h"
 #include "desktop/admin/store_lock.h"
+#include "desktop/admin/vault_change.h"
 #include "desktop/store/settings_file.h"
-#include "desktop/vault/plain_hosts.h"
-#include "desktop/vault/unlocked_vault.h"
+#include "protocol/decimal.h"
 
 namespace pendrel::desktop {
 namespace {
@@ -21,29 +20,17 @@ std::expected<bool, AdminFailure> take_switch(std::string_view command, Argument
   return on;
 }
 
-}  // namespace
-
 // With a vault the switch is kept there too, under the master password, so that editing
 // the settings file cannot switch command-line access back on while the vault is open.
 Outcome switch_in_vault(const AdminContext& context, const PasswordSource& source, bool on) {
-  std::string path = vault_path(context.data_dir);
-  if (auto present = inspect_vault(path);
-      !present && present.error().failure == VaultFailure::missing)
-    return {};
-  auto master = ask_password(source, master_prompt);
-  if (!master) return std::unexpected(master.error());
-  auto vault = UnlockedVault::open(path, *master);
-  if (!vault)
-    return std::unexpected(bad_input(vault.error().failure == VaultFailure::wrong_password
-                                         ? "wrong password; nothing changed"
-                                         : "the vault cannot be opened: " + vault.error().detail));
-  vault->contents().external_cli = on ? ExternalCli::on : ExternalCli::off;
-  if (auto saved = vault->save(); !saved)
-    return std::unexpected(bad_input("the vault was not saved: " + saved.error().detail));
-  if (auto told = ask_service(context.data_dir, AdminOp::reload, &*master); !told)
-    return std::unexpected(told.error());
-  return {};
+  auto change = VaultChange::begin(context, source);
+  if (!change) return std::unexpected(change.error());
+  if (!*change) return {};
+  (*change)->contents().external_cli = on ? ExternalCli::on : ExternalCli::off;
+  return (*change)->commit();
 }
+
+}  // namespace
 
 Outcome switch_cli(const AdminContext& context, Arguments& args) {
   PasswordSource source;
@@ -73,6 +60,32 @@ Outcome switch_autostart(const AdminContext& context, Arguments& args) {
     return std::unexpected(bad_input(saved.error()));
   }
   print(*on ? "pendrel may start the service\n" : "pendrel will not start the service\n");
+  return {};
+}
+
+Outcome set_idle_lock(const AdminContext& context, Arguments& args) {
+  constexpr std::uint32_t max_minutes = 525600;  // a year
+  if (args.done()) return std::unexpected(bad_input("autolock takes MINUTES (0: never)"));
+  std::string_view given = args.take();
+  auto minutes = parse_decimal_u32(given);
+  if (!minutes || *minutes > max_minutes)
+    return std::unexpected(
+        bad_input("autolock takes MINUTES from 0 (never) to 525600, not " + std::string(given)));
+  PasswordSource source;
+  if (auto fd = take_password_fd(args, source); !fd) return std::unexpected(fd.error());
+  if (auto end = expect_end(args); !end) return end;
+  auto lock = StoreLock::acquire(context.data_dir);
+  if (!lock) return std::unexpected(lock.error());
+  auto change = VaultChange::begin(context, source);
+  if (!change) return std::unexpected(change.error());
+  if (!*change)
+    return std::unexpected(
+        bad_input("the idle lock is the vault's; create it first with pendrel-desktop init"));
+  (*change)->contents().idle_lock_minutes = *minutes;
+  if (auto saved = (*change)->commit(); !saved) return saved;
+  print(*minutes == 0
+            ? "the vault no longer locks itself when unused\n"
+            : "the vault locks itself after " + std::to_string(*minutes) + " minutes unused\n");
   return {};
 }
 

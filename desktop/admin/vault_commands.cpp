@@ -3,6 +3,8 @@
 #include "desktop/admin/admin_channel.h"
 #include "desktop/admin/password_option.h"
 #include "desktop/admin/store_lock.h"
+#include "desktop/rules/rule_settings_json.h"
+#include "desktop/service/app_lock_file.h"
 #include "desktop/store/hosts_file.h"
 #include "desktop/store/settings_file.h"
 #include "desktop/vault/plain_hosts.h"
@@ -66,6 +68,8 @@ Outcome init_vault(const AdminContext& context, Arguments& args) {
   if (!password) return std::unexpected(password.error());
   VaultContents contents = contents_from_plain(*hosts);
   contents.external_cli = settings->external_cli;
+  // From now on the vault holds the rules; settings.json keeps the copy it already has.
+  contents.rules_json = encode_rule_settings(settings->rules);
   auto created = UnlockedVault::create(
       path, *password, kdf_strength_for(Environment::from_process()), std::move(contents));
   if (!created) return std::unexpected(bad_input(vault_failure_text(created.error())));
@@ -102,6 +106,15 @@ Outcome lock_vault(const AdminContext& context, Arguments& args) {
   auto locked = ask_service(context.data_dir, all ? AdminOp::lock_all : AdminOp::lock);
   if (!locked) return std::unexpected(locked.error());
   if (!*locked) {
+    if (all) {
+      // The record is what the next service starts from.
+      if (auto recorded = record_app_lock(context.data_dir); !recorded)
+        return std::unexpected(bad_input(recorded.error()));
+      print(
+          "the service is not running; once it starts, every request is refused until "
+          "pendrel-desktop unlock\n");
+      return {};
+    }
     print("the service is not running; the vault is locked at rest\n");
     return {};
   }

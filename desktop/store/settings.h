@@ -10,8 +10,8 @@ enum class ExternalCli { off, on };
 struct Settings {
   // On by default: a person installs the service on purpose.
   ExternalCli external_cli = ExternalCli::on;
-  // The "rules" member. Kept here until the vault holds the settings: until then whoever can
-  // write settings.json can weaken a rule.
+  // The "rules" member: the record while there is no vault; once there is one, a copy of the
+  // vault's rules that the service only lets make them stricter (see current_rules.h).
   RuleSettings rules;
 };
 

@@ -34,7 +34,7 @@ _pendrel_desktop() {
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    COMPREPLY=($(compgen -W 'host init unlock lock passwd console pin cli autostart rules status stop log serve help --help -h --headless' -- "$cur"))
+    COMPREPLY=($(compgen -W 'host init unlock lock passwd console pin cli autostart autolock rules status stop log serve help --help -h --headless' -- "$cur"))
     return 0
   fi
 

@@ -26,8 +26,21 @@ class Rules : public ::testing::Test {
     ASSERT_TRUE(service.ready()) << service.stderr_text();
   }
 
-  RunResult admin(std::vector<std::string> args) const {
-    return run_pendrel({.args = std::move(args), .env = scene.env, .program = desktop_binary()});
+  RunResult admin(std::vector<std::string> args, std::string input = {}) const {
+    return run_pendrel({.args = std::move(args),
+                        .env = scene.env,
+                        .stdin_data = std::move(input),
+                        .program = desktop_binary()});
+  }
+
+  // The rule that stops `command` on the LOCAL host, "ran" when it runs, or pendrel's answer.
+  std::string stopped_by(const std::string& command) const {
+    RunResult result = scene.pendrel({"exec", "here", "exit 0; " + command});
+    if (result.exit_code == 0) return "ran";
+    auto at = result.out.find("rule ");
+    if (result.exit_code != 4 || at == std::string::npos) return result.out;
+    at += 5;
+    return result.out.substr(at, result.out.find(' ', at) - at);
   }
 
   DesktopScene scene;
@@ -127,6 +140,49 @@ TEST_F(Rules, TheRuleCommandsRefuseWhatCannotWork) {
   EXPECT_NE(listed.find(R"({"name":"git-force-push","kind":"builtin","enabled":false)"),
             std::string::npos);
   EXPECT_EQ(listed.find("broken"), std::string::npos) << "a refused rule is not saved";
+}
+
+TEST_F(Rules, OnceThereIsAVaultOnlyTheMasterPasswordChangesThem) {
+  const std::string master = "rules-master-password-3";
+  const std::string with_master = master + "\n";
+  scene.env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+  ASSERT_EQ(admin({"init", "--password-fd", "0"}, with_master).exit_code, 0);
+
+  // Locked: every built-in is on again; the person's own rules still apply from their copy.
+  EXPECT_EQ(stopped_by("git push --force origin main"), "git-force-push");
+  EXPECT_EQ(stopped_by("deploy-prod now"), "deploy-prod");
+
+  // Without the master password, or with a wrong one, nothing changes.
+  std::string settings_before = read_file(scene.data_dir + "/settings.json");
+  EXPECT_EQ(admin({"rules", "disable", "rm-root"}).exit_code, 1);
+  RunResult wrong = admin({"rules", "disable", "rm-root", "--password-fd", "0"}, "guess\n");
+  EXPECT_EQ(wrong.exit_code, 1);
+  EXPECT_NE(wrong.err.find("wrong password"), std::string::npos) << wrong.err;
+  EXPECT_EQ(admin({"rules", "list"}).exit_code, 1) << "listing the vault's rules needs it too";
+  EXPECT_EQ(read_file(scene.data_dir + "/settings.json"), settings_before);
+
+  RunResult added =
+      admin({"rules", "add", "drop-db", R"(dropdb\b)", "--password-fd", "0"}, with_master);
+  ASSERT_EQ(added.exit_code, 0) << added.err;
+  RunResult listed = admin({"rules", "list", "--json", "--password-fd", "0"}, with_master);
+  EXPECT_NE(listed.out.find(R"({"name":"drop-db","kind":"user","enabled":true)"), std::string::npos)
+      << listed.out << listed.err;
+  ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, with_master).exit_code, 0);
+  EXPECT_EQ(stopped_by("dropdb main"), "drop-db");
+  EXPECT_EQ(stopped_by("git push --force origin main 2>/dev/null; true"), "ran");
+
+  // settings.json edited behind the service's back can add a rule, never take one away.
+  std::ofstream(scene.data_dir + "/settings.json")
+      << R"({"version":1,"externalCli":true,"rules":{"userRules":[{"name":"no-curl",)"
+      << R"("pattern":"curl\\b","enabled":true}],"disabledBuiltins":["mkfs"],"onMatch":"ask"}})";
+  EXPECT_EQ(stopped_by("mkfs.ext4 /dev/sdb1"), "mkfs");
+  EXPECT_EQ(stopped_by("dropdb main"), "drop-db");
+  EXPECT_EQ(stopped_by("curl example.invalid"), "no-curl");
+
+  // Nor can it switch command-line access back on while the vault is open.
+  ASSERT_EQ(admin({"cli", "off", "--password-fd", "0"}, with_master).exit_code, 0);
+  std::ofstream(scene.data_dir + "/settings.json") << R"({"version":1,"externalCli":true})";
+  EXPECT_NE(scene.pendrel({"exec", "here", "true"}).out.find("cli_disabled"), std::string::npos);
 }
 
 }  // namespace

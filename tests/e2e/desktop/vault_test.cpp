@@ -205,6 +205,39 @@ TEST_F(Vault, LocksItselfAfterTheIdleTime) {
   EXPECT_EQ(exec_code(id), "vault_locked");
 }
 
+TEST_F(Vault, LockAllHoldsOverARestartUntilTheNextUnlock) {
+  init_vault();
+  {
+    DesktopService service(scene.env, scene.data_dir);
+    ASSERT_TRUE(service.ready()) << service.stderr_text();
+    ASSERT_EQ(admin({"lock", "--all"}).exit_code, 0) << outputs;
+  }
+  {
+    DesktopService restarted(scene.env, scene.data_dir);
+    ASSERT_TRUE(restarted.ready()) << restarted.stderr_text();
+    EXPECT_EQ(ls_code(), "app_locked");
+    EXPECT_EQ(exec_code("loc1"), "app_locked");
+    ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, with_fd(master)).exit_code, 0) << outputs;
+    EXPECT_EQ(ls_code(), "ok");
+    // The idle time is the vault's, and changes with the master password only.
+    EXPECT_NE(admin({"autolock", "5"}).exit_code, 0);
+    EXPECT_EQ(admin({"autolock", "5", "--password-fd", "0"}, with_fd(master)).exit_code, 0)
+        << outputs;
+    EXPECT_NE(admin({"status", "--json"}).out.find(R"("idleLockSeconds":300)"), std::string::npos)
+        << outputs;
+  }
+  {
+    DesktopService unlocked_before(scene.env, scene.data_dir);
+    ASSERT_TRUE(unlocked_before.ready()) << unlocked_before.stderr_text();
+    EXPECT_EQ(ls_code(), "ok");
+  }
+  // Given while no service runs, it is what the next one starts with.
+  ASSERT_EQ(admin({"lock", "--all"}).exit_code, 0) << outputs;
+  DesktopService next(scene.env, scene.data_dir);
+  ASSERT_TRUE(next.ready()) << next.stderr_text();
+  EXPECT_EQ(ls_code(), "app_locked");
+}
+
 TEST_F(Vault, DamagedVaultIsKeyLostAndLeftAlone) {
   init_vault();
   std::string id = add_ssh_host("ssh1", {"--agent", "on"}, with_fd(master));
