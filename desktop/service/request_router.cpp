@@ -1,11 +1,14 @@
-// Routing by request kind. LOCAL hosts are served here; SSH hosts need the SSH runner, which
-// this service does not carry yet, and are answered connect_failed.
+// Routing by request kind: LOCAL hosts are served by the local runner, SSH hosts through
+// ssh_requests with what the vault holds for them.
 #include "desktop/service/request_router.h"
+
+#include <poll.h>
 
 #include "desktop/runner/local_exec.h"
 #include "desktop/runner/local_transfer.h"
-#include "desktop/service/current_rules.h"
 #include "desktop/service/approval_gate.h"
+#include "desktop/service/current_rules.h"
+#include "desktop/service/ssh_requests.h"
 #include "desktop/store/host_lookup.h"
 #include "protocol/lexical_path.h"
 
@@ -53,10 +56,17 @@ struct Router {
       fail(error_answer(refused->code, refused->detail));
       return false;
     }
-    if (host.protocol == HostProtocol::local) return true;
-    fail(error_answer(ErrorCode::connect_failed,
-                      "SSH hosts are not served by this version of pendrel-desktop"));
-    return false;
+    return true;
+  }
+
+  // Says in the service's log why a request of `host` ended before its answer.
+  void log_canceled(std::string_view work, const HostRecord& host) {
+    pollfd caller{origin.socket, POLLIN | POLLRDHUP, 0};
+    const char* why = context.abandon.fired()     ? "the service is stopping"
+                      : ::poll(&caller, 1, 0) > 0 ? "the caller closed its connection"
+                                                  : "it reached the host's time limit";
+    context.log.write(std::string(work) + " on " + host.id + " for pid " +
+                      std::to_string(origin.pid) + " ended: " + why);
   }
 
   // Nothing runs on a match, on any kind of host and for a terminal too: this comes before
@@ -95,14 +105,11 @@ struct Router {
       return;
     }
     CancelWatch cancel{{origin.socket, context.abandon.fd()}};
-    auto result = run_local_command(request.command, context.home_dir, cancel);
+    auto result = host->protocol == HostProtocol::local
+                      ? run_local_command(request.command, context.home_dir, cancel)
+                      : exec_on_ssh_host(context.vault, host->id, request.command, cancel);
     if (!result) {
-      if (result.error().code == "canceled") {
-        context.log.write("exec on " + host->id + " for pid " + std::to_string(origin.pid) +
-                          " ended: " +
-                          (context.abandon.fired() ? "the service is stopping"
-                                                   : "the caller closed its connection"));
-      }
+      if (result.error().code == "canceled") log_canceled("exec", *host);
       fail(std::move(result.error()));
       return;
     }
@@ -122,10 +129,19 @@ struct Router {
     auto host = host_for(request.host);
     if (!host) return;
     std::string local = local_host_path(request.local, context.home_dir);
-    std::string remote = local_host_path(request.remote, context.home_dir);
-    auto result = direction == Direction::upload ? copy_local_file(direction, local, remote)
-                                                 : copy_local_file(direction, remote, local);
+    std::expected<TransferResponse, ErrorBody> result;
+    if (host->protocol == HostProtocol::local) {
+      std::string remote = local_host_path(request.remote, context.home_dir);
+      result = direction == Direction::upload ? copy_local_file(direction, local, remote)
+                                              : copy_local_file(direction, remote, local);
+    } else {
+      CancelWatch cancel{{origin.socket, context.abandon.fd()}};
+      result =
+          transfer_with_ssh_host(context.vault, host->id, direction, local, request.remote, cancel);
+    }
     if (!result) {
+      if (result.error().code == "canceled")
+        log_canceled(direction == Direction::upload ? "upload" : "download", *host);
       fail(std::move(result.error()));
       return;
     }

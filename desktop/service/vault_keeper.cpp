@@ -229,6 +229,20 @@ bool VaultKeeper::with_host(const std::string& id,
   return true;
 }
 
+bool VaultKeeper::with_ssh_host(
+    const std::string& id, const std::function<void(const VaultHost&, const KnownHostKeys*)>& use) {
+  std::lock_guard guard(mutex_);
+  if (!vault_) return false;
+  const VaultContents& contents = vault_->contents();
+  auto found = contents.hosts.find(id);
+  if (found == contents.hosts.end()) return false;
+  last_use_ = Clock::now();
+  const VaultHost& host = found->second;
+  auto keys = contents.host_keys.find(host_key_entry(host.address, host.port));
+  use(host, keys == contents.host_keys.end() ? nullptr : &keys->second);
+  return true;
+}
+
 // Locks the open vault once it has gone unused for the idle time; checks every half second.
 void VaultKeeper::watch_idle() {
   std::unique_lock guard(mutex_);

@@ -85,6 +85,10 @@ class VaultKeeper {
   // Runs `use` on the open vault's host `id` (the credentials for the SSH runner); false when
   // the vault is not open or has no such host.
   bool with_host(const std::string& id, const std::function<void(const VaultHost&)>& use);
+  // Runs `use` on the open vault's host `id` and the host keys known for its address and port
+  // (nullptr when there are none), as with_host does.
+  bool with_ssh_host(const std::string& id,
+                     const std::function<void(const VaultHost&, const KnownHostKeys*)>& use);
 
  private:
   void lock_locked(std::string_view why);

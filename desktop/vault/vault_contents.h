@@ -52,6 +52,11 @@ struct KnownHostKeys {
   std::vector<std::string> rejected_fingerprints;  // "SHA256:..."
 };
 
+// The key of VaultContents::host_keys for a host's address and port: "address:port".
+[[nodiscard]] inline std::string host_key_entry(const std::string& address, std::uint16_t port) {
+  return address + ":" + std::to_string(port);
+}
+
 struct VaultContents {
   std::map<std::string, VaultHost> hosts;          // by host id; ids are not empty
   std::map<std::string, KnownHostKeys> host_keys;  // by "address:port"

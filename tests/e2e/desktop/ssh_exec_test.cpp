@@ -1,0 +1,154 @@
+// SSH hosts through the real pendrel and service against a real sshd: the host key from
+// unknown to trusted to changed, exec's answers, the ways a login succeeds or fails, and a
+// remote command that ends with its killed caller.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "ssh_scene.h"
+
+namespace pendrel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(SshScene, HostKeyFromUnknownToTrustedToChangedAndExecAnswers) {
+  std::string id = add_key_host("web-1");
+  start_service();
+
+  RunResult ls = pendrel({"ls"});
+  EXPECT_NE(ls.out.find(R"("name":"web-1")"), std::string::npos) << ls.out;
+  EXPECT_NE(ls.out.find(R"("protocol":"SSH")"), std::string::npos) << ls.out;
+
+  RunResult unknown = pendrel({"exec", "web-1", "true"});
+  EXPECT_EQ(code_of(unknown), "hostkey_unknown");
+  EXPECT_NE(unknown.out.find("SHA256:"), std::string::npos) << unknown.out;
+  trust_host_key();
+
+  struct Case {
+    std::string command;
+    int exit_code;
+    std::vector<std::string> parts;
+  };
+  const std::vector<Case> cases{
+      {"echo out; echo err >&2; exit 3", 3, {R"("stdout":"out\n")", R"("stderr":"err\n")"}},
+      {"kill -TERM $$", 128 + SIGTERM, {R"("stdout":"")"}},
+      {"head -c 2097152 /dev/zero | tr '\\0' a", 0, {R"("truncated":true)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    RunResult result = pendrel({"exec", id, c.command});
+    EXPECT_EQ(result.exit_code, c.exit_code) << result.out.substr(0, 300) << result.err;
+    EXPECT_NE(result.out.find("\"exitCode\":" + std::to_string(c.exit_code)), std::string::npos);
+    for (const std::string& part : c.parts)
+      EXPECT_NE(result.out.find(part), std::string::npos) << part;
+  }
+  RunResult cut = pendrel({"exec", id, "head -c 2097152 /dev/zero | tr '\\0' a"});
+  auto start = cut.out.find(R"("stdout":")") + 10;
+  EXPECT_EQ(cut.out.find('"', start) - start, 1'048'576u);
+
+  RunResult text = pendrel({"exec", id, "echo hello from ssh"}, StdoutMode::terminal);
+  EXPECT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(text.out.find("hello from ssh"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("exitCode"), std::string::npos) << text.out;
+  EXPECT_NE(scene.audit().find(R"("outcome":"ok","exitCode":3)"), std::string::npos)
+      << scene.audit();
+
+  server->change_host_key();
+  RunResult changed = pendrel({"exec", id, "true"});
+  EXPECT_EQ(code_of(changed), "hostkey_mismatch") << changed.out;
+}
+
+TEST_F(SshScene, LoginsThatWorkAndThoseThatAreRefused) {
+  struct Case {
+    std::string host;
+    std::string code;
+  };
+  std::vector<Case> cases{
+      {add_key_host("by-key"), "ok"},
+      {add_host("by-password", {"--password"}, {server->password()}), "ok"},
+      {add_host("wrong-password", {"--password"}, {"not-the-password-3"}), "auth_failed"},
+      {add_host("locked-key", {"--key", key_file("locked.key", server->encrypted_key())}),
+       "key_passphrase_required"},
+      {add_host("with-passphrase",
+                {"--key", key_file("locked2.key", server->encrypted_key()), "--key-passphrase"},
+                {SshdFixture::key_passphrase()}),
+       "ok"},
+      {add_host("closed", {"--password"}, {"whatever-1"}, closed_port()), "connect_failed"},
+  };
+  trust_host_key();
+  start_service();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    RunResult result = pendrel({"exec", c.host, "echo logged in"});
+    EXPECT_EQ(code_of(result), c.code) << result.out << result.err;
+    if (c.code == "ok") {
+      EXPECT_NE(result.out.find("logged in"), std::string::npos);
+    }
+  }
+  service->stop();
+  std::string everything = outputs + service->stderr_text() + scene.audit();
+  EXPECT_EQ(everything.find(server->password()), std::string::npos) << "a password showed";
+}
+
+// Starts pendrel without waiting for it, its output on /dev/null; the caller ends it.
+pid_t spawn_pendrel(const DesktopScene& scene, std::vector<std::string> args) {
+  std::vector<std::string> env_storage;
+  for (const auto& [name, value] : scene.env)
+    env_storage.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& entry : env_storage)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string program = pendrel_binary();
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (auto& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::close_range(3, ~0u, 0);
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+TEST_F(SshScene, AKilledCallerEndsTheRemoteCommand) {
+  std::string id = add_key_host("long");
+  trust_host_key();
+  start_service();
+  // The remote user writes its pid where the test can read it: the server runs on this machine.
+  std::string pid_file = server->files_dir() + "/long.pid";
+  pid_t caller = spawn_pendrel(scene, {"exec", id,
+                                       "echo $$ > " + pid_file + ".tmp && mv " + pid_file +
+                                           ".tmp " + pid_file + " && exec sleep 300"});
+  ASSERT_GT(caller, 0);
+  pid_t remote = -1;
+  for (int tries = 0; tries < 1000 && remote <= 0; ++tries) {
+    std::ifstream(pid_file) >> remote;
+    if (remote <= 0) std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GT(remote, 0) << service->stderr_text();
+  ASSERT_EQ(::kill(remote, 0), 0) << "the remote command runs";
+
+  ::kill(caller, SIGKILL);
+  ::waitpid(caller, nullptr, 0);
+  EXPECT_TRUE(wait_until_gone(remote)) << "the remote command ends with its caller";
+  for (int tries = 0; tries < 250 && scene.audit().find("canceled") == std::string::npos; ++tries)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_NE(scene.audit().find(R"("outcome":"canceled")"), std::string::npos) << scene.audit();
+  EXPECT_NE(service->stderr_text().find("the caller closed its connection"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pendrel::testing
