@@ -10,6 +10,7 @@
 #include "desktop/admin/arguments.h"
 #include "desktop/admin/console_commands.h"
 #include "desktop/admin/host_commands.h"
+#include "desktop/admin/hostkey_commands.h"
 #include "desktop/admin/log_command.h"
 #include "desktop/admin/rules_commands.h"
 #include "desktop/admin/service_commands.h"
@@ -37,6 +38,7 @@ struct Command {
 
 constexpr Command commands[] = {
     {"host", run_host_command},
+    {"hostkey", run_hostkey_command},
     {"cli", switch_cli},
     {"autostart", switch_autostart},
     {"autolock", set_idle_lock},

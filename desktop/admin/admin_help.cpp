@@ -25,14 +25,25 @@ Hosts (HOST is an id or a name):
   imports the file's text into the vault (the file may be deleted afterwards). With a vault,
   add, set and remove ask for the master password.
 
+Host keys (the SSH server's key, checked before anything is sent; kept in the vault):
+  pendrel-desktop hostkey trust HOST [--fingerprint SHA256:...] [--json]
+  pendrel-desktop hostkey reject HOST [--fingerprint SHA256:...] [--json]
+  pendrel-desktop hostkey forget HOST [--json]
+  pendrel-desktop hostkey list HOST [--json]
+  trust connects to the address and port the vault holds for HOST and accepts the key the
+  server presents: only the key --fingerprint names, else after a yes on the terminal; it
+  replaces a trusted key of the same type. reject refuses a key (the server's current one
+  unless --fingerprint names it); forget drops what is known. The keys belong to the
+  address and port, so hosts sharing them share their keys. Each asks the master password.
+
 The vault (passwords, keys and where they may be sent):
   pendrel-desktop init               create it (asks for the new master password twice)
   pendrel-desktop unlock             let the running service use it
   pendrel-desktop lock [--all]       forget it again; --all also refuses every request
   pendrel-desktop passwd             change the master password
-  --password-fd N (init, unlock, passwd, host add|set|remove, rules, cli, autolock) reads
-  each password as one line from descriptor N instead of the terminal: for scripts, and
-  anyone who can read that descriptor or what is behind it learns the password.
+  --password-fd N (init, unlock, passwd, host add|set|remove, hostkey) reads each password
+  as one line from descriptor N instead of the terminal: for scripts, and anyone who can
+  read that descriptor or what is behind it learns the password.
 
 Switches:
   pendrel-desktop cli on|off         allow command-line access (pendrel) at all

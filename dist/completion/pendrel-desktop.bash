@@ -34,7 +34,7 @@ _pendrel_desktop() {
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    COMPREPLY=($(compgen -W 'host init unlock lock passwd console pin cli autostart autolock rules status stop log serve help --help -h --headless' -- "$cur"))
+    COMPREPLY=($(compgen -W 'host hostkey init unlock lock passwd console pin cli autostart autolock rules status stop log serve help --help -h --headless' -- "$cur"))
     return 0
   fi
 
@@ -76,6 +76,18 @@ _pendrel_desktop() {
           ;;
         list) COMPREPLY=($(compgen -W '--json' -- "$cur")) ;;
       esac
+      ;;
+    hostkey)
+      if ((COMP_CWORD == 2)); then
+        COMPREPLY=($(compgen -W 'trust reject forget list' -- "$cur"))
+      elif ((COMP_CWORD == 3)); then
+        _pendrel_desktop_add_matches "$cur" < <(_pendrel_desktop_hosts "$program")
+      elif [[ $prev != --fingerprint && $prev != --password-fd ]]; then
+        case ${COMP_WORDS[2]} in
+          trust | reject) COMPREPLY=($(compgen -W '--fingerprint --password-fd --json' -- "$cur")) ;;
+          *) COMPREPLY=($(compgen -W '--password-fd --json' -- "$cur")) ;;
+        esac
+      fi
       ;;
     cli | autostart)
       ((COMP_CWORD == 2)) && COMPREPLY=($(compgen -W 'on off' -- "$cur"))

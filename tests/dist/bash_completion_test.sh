@@ -105,6 +105,8 @@ if [ -n "${PENDREL_DESKTOP_BIN:-}" ]; then
   # pendrel-desktop's own completion offers every host, CLI access or not.
   expect "$(printf '%s\n' web-1 'db\ main' hidden "$web" "$db" "$hidden")" \
     "$completion_dir/pendrel-desktop.bash" _pendrel_desktop "$PENDREL_DESKTOP_BIN" host show ""
+  expect "$(printf '%s\n' web-1 'db\ main' hidden "$web" "$db" "$hidden")" \
+    "$completion_dir/pendrel-desktop.bash" _pendrel_desktop "$PENDREL_DESKTOP_BIN" hostkey trust ""
 else
   : "${PENDREL_FAKE_APP:?either the service or the fake application is needed}"
   hosts='[{"id":"h_1","name":"web-1","host":"10.0.0.5","port":22,"username":"u","protocol":"SSH"},{"id":"h_2","name":"db main","host":"10.0.0.6","port":22,"username":"u","protocol":"SSH"},{"id":"h_3","name":"say \"hi\"","host":"h","port":22,"username":"u","protocol":"SSH"}]'

@@ -1,0 +1,145 @@
+// `pendrel-desktop hostkey` against a real sshd: a key trusted by fingerprint lands in the
+// vault, and every refusal (a different key, no master password, no terminal to confirm on,
+// a LOCAL host, a server that is not there) leaves the vault as it was.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "desktop/ssh/host_key_check.h"
+#include "desktop_scene.h"
+#include "support/sshd_fixture.h"
+
+namespace pendrel::testing {
+namespace {
+
+constexpr std::string_view master = "hostkey-master-31";
+// Well formed, and no server's key.
+const std::string stranger = "SHA256:" + std::string(43, 'A');
+
+class HostKey : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (desktop_binary().empty()) GTEST_SKIP() << "PENDREL_DESKTOP_BIN is not set";
+    if (auto reason = SshdFixture::skip_reason()) GTEST_SKIP() << *reason;
+    scene.env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+    RunResult made = admin({"init"});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+  }
+
+  // pendrel-desktop with the master password on its standard input when `with_password`, in
+  // a session of its own: no terminal, whoever runs the tests, to ask a person on.
+  RunResult admin(std::vector<std::string> args, bool with_password = true) {
+    if (with_password) args.insert(args.end(), {"--password-fd", "0"});
+    args.insert(args.begin(), {"--wait", desktop_binary()});
+    return run_pendrel({.args = std::move(args),
+                        .env = scene.env,
+                        .stdin_data = with_password ? std::string(master) + "\n" : "",
+                        .program = "/usr/bin/setsid"});
+  }
+  void add_host(const std::string& name, std::vector<std::string> where) {
+    std::vector<std::string> args{"host", "add", name};
+    args.insert(args.end(), where.begin(), where.end());
+    RunResult added = admin(args);
+    ASSERT_EQ(added.exit_code, 0) << added.err;
+  }
+  // What `hostkey list NAME --json` says is accepted and rejected.
+  std::string known(const std::string& name) {
+    RunResult listed = admin({"hostkey", "list", name, "--json"});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+    auto at = listed.out.find(R"("accepted":)");
+    return at == std::string::npos ? listed.out : listed.out.substr(at, listed.out.rfind('}') - at);
+  }
+  std::string vault_bytes() const { return read_file(scene.data_dir + "/vault.bin"); }
+
+  DesktopScene scene;
+};
+
+std::string accepted_only(const std::string& fingerprint) {
+  return R"("accepted":[{"type":"ssh-ed25519","fingerprint":")" + fingerprint +
+         R"("}],"rejected":[])";
+}
+
+TEST_F(HostKey, TrustedByFingerprintReplacedWhenTheServerChangesThenRejectedAndForgotten) {
+  SshdFixture server;
+  add_host("box", {"--address", "127.0.0.1", "--port", std::to_string(server.port())});
+  const std::string first = desktop::parse_host_key_line(server.host_key_line())->fingerprint;
+  EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[])");
+
+  struct Refusal {
+    const char* what;
+    std::vector<std::string> args;
+    bool with_password;
+    std::vector<std::string> error_has;
+  };
+  const std::vector<Refusal> refusals{
+      {"another key",
+       {"hostkey", "trust", "box", "--fingerprint", stranger},
+       true,
+       {first, stranger, "nothing was saved"}},
+      {"no master password",
+       {"hostkey", "trust", "box", "--fingerprint", first},
+       false,
+       {"no terminal to ask the password on"}},
+      {"no terminal to confirm on",
+       {"hostkey", "trust", "box"},
+       true,
+       {"no terminal to ask on", "--fingerprint"}},
+      {"a malformed fingerprint",
+       {"hostkey", "trust", "box", "--fingerprint", "MD5:ab:cd"},
+       true,
+       {"SHA256:"}},
+  };
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.what);
+    const std::string before = vault_bytes();
+    RunResult refused = admin(refusal.args, refusal.with_password);
+    EXPECT_EQ(refused.exit_code, 1) << refused.err;
+    for (const std::string& part : refusal.error_has)
+      EXPECT_NE(refused.err.find(part), std::string::npos) << refused.err;
+    EXPECT_EQ(vault_bytes(), before);
+  }
+
+  RunResult trusted = admin({"hostkey", "trust", "box", "--fingerprint", first, "--json"});
+  ASSERT_EQ(trusted.exit_code, 0) << trusted.err;
+  EXPECT_NE(trusted.out.find(accepted_only(first)), std::string::npos) << trusted.out;
+  EXPECT_EQ(known("box"), accepted_only(first));
+
+  // A changed key is no match for the old fingerprint; trusting the new one replaces the old.
+  server.change_host_key();
+  const std::string second = desktop::parse_host_key_line(server.host_key_line())->fingerprint;
+  RunResult stale = admin({"hostkey", "trust", "box", "--fingerprint", first});
+  EXPECT_EQ(stale.exit_code, 1);
+  EXPECT_NE(stale.err.find(second), std::string::npos) << stale.err;
+  EXPECT_EQ(known("box"), accepted_only(first));
+  ASSERT_EQ(admin({"hostkey", "trust", "box", "--fingerprint", second}).exit_code, 0);
+  EXPECT_EQ(known("box"), accepted_only(second));
+
+  RunResult rejected = admin({"hostkey", "reject", "box"});
+  ASSERT_EQ(rejected.exit_code, 0) << rejected.err;
+  EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[")" + second + R"("])");
+  ASSERT_EQ(admin({"hostkey", "forget", "box"}).exit_code, 0);
+  EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[])");
+}
+
+TEST_F(HostKey, HostsWithoutAReachableServer) {
+  add_host("here", {"--protocol", "LOCAL"});
+  RunResult local = admin({"hostkey", "trust", "here", "--fingerprint", stranger});
+  EXPECT_EQ(local.exit_code, 1);
+  EXPECT_NE(local.err.find("LOCAL"), std::string::npos) << local.err;
+
+  add_host("gone", {"--address", "127.0.0.1", "--port", std::to_string(closed_port())});
+  const std::string before = vault_bytes();
+  RunResult unreachable = admin({"hostkey", "trust", "gone", "--fingerprint", stranger});
+  EXPECT_EQ(unreachable.exit_code, 1);
+  EXPECT_NE(unreachable.err.find("connect_failed"), std::string::npos) << unreachable.err;
+  EXPECT_EQ(vault_bytes(), before);
+  // A fingerprint given is rejected without asking the server.
+  ASSERT_EQ(admin({"hostkey", "reject", "gone", "--fingerprint", stranger}).exit_code, 0);
+  EXPECT_EQ(known("gone"), R"("accepted":[],"rejected":[")" + stranger + R"("])");
+
+  EXPECT_EQ(admin({"hostkey", "list", "nobody"}).exit_code, 2);
+}
+
+}  // namespace
+}  // namespace pendrel::testing
