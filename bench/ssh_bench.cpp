@@ -1,6 +1,7 @@
 // pendrel-desktop's SSH library against OpenSSH's own client on the same loopback sshd:
-// exec of `true`, 20 concurrent execs, and a 256 MiB upload and download against scp.
-// Needs root (the test sshd runs as its own user). Prints a Markdown table.
+// exec of `true`, 20 concurrent execs, and a 256 MiB upload and download against scp; then,
+// when PENDREL_BIN and PENDREL_DESKTOP_BIN name the built programs, the same through `pendrel`
+// and the running service. Needs root (the test sshd runs as its own user). Prints Markdown.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,12 +11,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "desktop/ssh/remote_exec.h"
 #include "desktop/ssh/sftp_transfer.h"
+#include "desktop/vault/plain_hosts.h"
+#include "desktop/vault/unlocked_vault.h"
+#include "support/desktop_service.h"
+#include "support/run_pendrel.h"
 #include "support/sshd_fixture.h"
 #include "support/temp_dir.h"
 
@@ -65,6 +72,56 @@ void print_row(const char* what, double ours, double openssh, const char* unit) 
   std::printf("| %s | %.3f %s | %.3f %s | %.2fx |\n", what, ours, unit, openssh, unit,
               ours / openssh);
 }
+
+constexpr std::string_view bench_master = "bench-master-password-1";
+
+// pendrel-desktop set up in `home` with a vault holding the host "bench" (the server's key,
+// its host key trusted), the service running and unlocked.
+struct ServiceSetup {
+  std::map<std::string, std::string> env;
+  std::optional<pendrel::testing::DesktopService> service;
+
+  ServiceSetup(const SshdFixture& server, const pendrel::testing::TempDir& home) {
+    const std::string data_dir = home / "data";
+    env = pendrel::testing::base_environment(home.path());
+    env["PENDREL_DATA_DIR"] = data_dir;
+    env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+    const std::string master_line = std::string(bench_master) + "\n";
+    admin({"init", "--password-fd", "0"}, master_line);
+    const std::string key_file = home / "bench.key";
+    pendrel::testing::write_file(key_file, server.plain_key());
+    admin(
+        {"host", "add", "bench", "--address", "127.0.0.1", "--port", std::to_string(server.port()),
+         "--user", server.user(), "--cli", "on", "--key", key_file, "--password-fd", "0"},
+        master_line);
+    auto vault = UnlockedVault::open(vault_path(data_dir), SecretString::copy_of(bench_master));
+    if (!vault) die("the vault does not open: " + vault.error().detail);
+    const std::string line = server.host_key_line();
+    const auto space = line.find(' ');
+    vault->contents().host_keys[host_key_entry("127.0.0.1", server.port())].accepted.push_back(
+        {line.substr(0, space), line.substr(space + 1), "SHA256:bench"});
+    if (!vault->save()) die("the vault was not saved");
+    service.emplace(env, data_dir);
+    if (!service->ready()) die("the service did not start: " + service->stderr_text());
+    admin({"unlock", "--password-fd", "0"}, master_line);
+  }
+
+  [[noreturn]] static void die(const std::string& why) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    std::exit(1);
+  }
+  void admin(std::vector<std::string> args, std::string input) const {
+    auto result = pendrel::testing::run_pendrel({.args = std::move(args),
+                                                 .env = env,
+                                                 .stdin_data = std::move(input),
+                                                 .program = pendrel::testing::desktop_binary()});
+    if (result.exit_code != 0) die("pendrel-desktop failed: " + result.err);
+  }
+  void run(std::vector<std::string> args) const {
+    auto result = pendrel::testing::run_pendrel({.args = std::move(args), .env = env});
+    if (result.exit_code != 0) die("pendrel failed: " + result.out + result.err);
+  }
+};
 
 }  // namespace
 
@@ -160,5 +217,41 @@ int main(int argc, char** argv) {
       [&] { check(ssh_download(target, credentials, keys, remote, local / "back", no_cancel)); });
   theirs = seconds_of([&] { openssh("scp", {remote_host + ":" + remote, local / "back2"}, true); });
   print_row("256 MiB download", mebibytes / ours, mebibytes / theirs, "MiB/s");
+
+  if (pendrel::testing::pendrel_binary().empty() || pendrel::testing::desktop_binary().empty())
+    return 0;
+  pendrel::testing::TempDir home;
+  ServiceSetup setup(server, home);
+  std::printf("\n| through the service | pendrel | OpenSSH | ratio |\n|---|---|---|---|\n");
+  ours = seconds_of([&] {
+    for (int i = 0; i < execs; ++i)
+      setup.run({"exec", "bench", "true"});
+  });
+  theirs = seconds_of([&] {
+    for (int i = 0; i < execs; ++i)
+      openssh("ssh", {remote_host, "true"}, false);
+  });
+  print_row("`pendrel exec bench true`, per run", ours * 1000 / execs, theirs * 1000 / execs, "ms");
+  ours = seconds_of([&] {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < concurrent; ++i)
+      threads.emplace_back([&] { setup.run({"exec", "bench", "true"}); });
+    for (std::thread& thread : threads)
+      thread.join();
+  });
+  theirs = seconds_of([&] {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < concurrent; ++i)
+      threads.emplace_back([&] { openssh("ssh", {remote_host, "true"}, false); });
+    for (std::thread& thread : threads)
+      thread.join();
+  });
+  print_row("20 concurrent `pendrel exec`, wall", ours * 1000, theirs * 1000, "ms");
+  ours = seconds_of([&] { setup.run({"upload", "bench", source, remote}); });
+  theirs = seconds_of([&] { openssh("scp", {source, remote_host + ":" + remote}, true); });
+  print_row("256 MiB `pendrel upload`", mebibytes / ours, mebibytes / theirs, "MiB/s");
+  ours = seconds_of([&] { setup.run({"download", "bench", remote, local / "back3"}); });
+  theirs = seconds_of([&] { openssh("scp", {remote_host + ":" + remote, local / "back4"}, true); });
+  print_row("256 MiB `pendrel download`", mebibytes / ours, mebibytes / theirs, "MiB/s");
   return 0;
 }
