@@ -49,8 +49,10 @@ std::expected<KeptRules, AdminFailure> kept_rules(const AdminContext& context,
         return std::unexpected(
             bad_input("the vault's rule settings do not read: " + decoded.error().detail));
       kept.rules = std::move(*decoded);
+      return kept;
     }
-    return kept;
+    // A vault made before it held the rules takes them from settings.json, as init does, so
+    // that the first change does not drop the person's own rules.
   }
   auto settings = load_settings(context.data_dir);
   if (!settings) return std::unexpected(bad_input(settings.error()));
