@@ -72,8 +72,8 @@ struct Router {
   // Nothing runs on a match, on any kind of host and for a terminal too: this comes before
   // the host's protocol decides where the command would go.
   bool allowed_by_rules(const ExecRequest& request) {
-    auto blocked = context.exec_policy.check(request.command, current_rules(context),
-                                             context.log, origin.language);
+    auto blocked = context.exec_policy.check(request.command, current_rules(context), context.log,
+                                             origin.language);
     if (!blocked) return true;
     handled.audit.rule = blocked->rule;
     auto verdict = put_to_person(*blocked,
