@@ -5,8 +5,8 @@
 #include "desktop/admin/admin_channel.h"
 #include "desktop/admin/password_option.h"
 #include "desktop/store/host_lookup.h"
-#include "desktop/vault/host_key_endpoint.h"
 #include "desktop/vault/plain_hosts.h"
+#include "desktop/vault/vault_contents.h"
 
 namespace pendrel::desktop {
 
@@ -46,7 +46,7 @@ std::expected<HostKeyEdit, AdminFailure> HostKeyEdit::begin(const AdminContext& 
     return std::unexpected(bad_input("host " + host.name +
                                      " is LOCAL: it runs on this machine, with no SSH server "
                                      "and so no host key"));
-  edit.endpoint_ = host_key_endpoint(host.address, host.port);
+  edit.endpoint_ = host_key_entry(host.address, host.port);
   edit.master_ = std::move(*master);
   edit.vault_.emplace(std::move(*vault));
   return edit;
