@@ -84,8 +84,8 @@ Outcome edit_rules(const AdminContext& context, const PasswordSource& source, Ed
 std::string on_match_text(OnMatch on_match) {
   return on_match == OnMatch::block
              ? "a match is blocked outright"
-             : "a match is to be put to a person at a console; no console can attach yet, so "
-               "it is blocked";
+             : "a match is put to a person at an attached pendrel-desktop console, and blocked "
+               "when none is attached";
 }
 
 void print_rules_json(const RuleSettings& settings) {
