@@ -26,8 +26,20 @@ TEST_F(SshScene, HostKeyFromUnknownToTrustedToChangedAndExecAnswers) {
 
   RunResult unknown = pendrel({"exec", "web-1", "true"});
   EXPECT_EQ(code_of(unknown), "hostkey_unknown");
-  EXPECT_NE(unknown.out.find("SHA256:"), std::string::npos) << unknown.out;
-  trust_host_key();
+  // The person compares the fingerprint the answer shows and trusts exactly that key; the
+  // running service takes it up at once.
+  auto at = unknown.out.find("SHA256:");
+  ASSERT_NE(at, std::string::npos) << unknown.out;
+  std::string shown = unknown.out.substr(at, 7 + 43);
+  EXPECT_EQ(shown, server_fingerprint());
+  EXPECT_NE(admin({"hostkey", "trust", "web-1", "--fingerprint",
+                   "SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", "--password-fd", "0"},
+                  lines({ssh_master}))
+                .exit_code,
+            0)
+      << "another key is refused";
+  EXPECT_EQ(code_of(pendrel({"exec", "web-1", "true"})), "hostkey_unknown");
+  trust_host_key("web-1", shown);
 
   struct Case {
     std::string command;
@@ -80,7 +92,7 @@ TEST_F(SshScene, LoginsThatWorkAndThoseThatAreRefused) {
        "ok"},
       {add_host("closed", {"--password"}, {"whatever-1"}, closed_port()), "connect_failed"},
   };
-  trust_host_key();
+  trust_host_key("by-key");  // the hosts share the server's address and port, and so its key
   start_service();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
@@ -125,7 +137,7 @@ pid_t spawn_pendrel(const DesktopScene& scene, std::vector<std::string> args) {
 
 TEST_F(SshScene, AKilledCallerEndsTheRemoteCommand) {
   std::string id = add_key_host("long");
-  trust_host_key();
+  trust_host_key(id);
   start_service();
   // The remote user writes its pid where the test can read it: the server runs on this machine.
   std::string pid_file = server->files_dir() + "/long.pid";

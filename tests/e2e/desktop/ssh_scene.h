@@ -3,14 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "desktop/vault/plain_hosts.h"
-#include "desktop/vault/unlocked_vault.h"
 #include "desktop_scene.h"
 #include "support/sshd_fixture.h"
 
@@ -84,23 +83,35 @@ class SshScene : public ::testing::Test {
     ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, lines({ssh_master})).exit_code, 0) << outputs;
   }
 
-  // Accepts the server's current host key for its address and port, as the person does after
-  // checking the fingerprint; the service takes it up at the next unlock.
-  void trust_host_key() {
+  // The SHA256 fingerprint of the server's current host key, as ssh-keygen -lf prints it.
+  std::string server_fingerprint() const {
+    if (sodium_init() < 0) ADD_FAILURE() << "libsodium does not start";
     std::string line = server->host_key_line();
-    auto space = line.find(' ');
-    auto vault = desktop::UnlockedVault::open(desktop::vault_path(scene.data_dir),
-                                              desktop::SecretString::copy_of(ssh_master));
-    ASSERT_TRUE(vault.has_value()) << vault.error().detail;
-    vault->contents()
-        .host_keys[desktop::host_key_entry("127.0.0.1", server->port())]
-        .accepted.push_back({line.substr(0, space), line.substr(space + 1), "SHA256:test"});
-    ASSERT_TRUE(vault->save().has_value());
-    if (service) {
-      ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, lines({ssh_master})).exit_code, 0)
-          << outputs;
+    std::string base64 = line.substr(line.find(' ') + 1);
+    std::vector<unsigned char> blob(base64.size());
+    std::size_t size = 0;
+    if (sodium_base642bin(blob.data(), blob.size(), base64.data(), base64.size(), nullptr, &size,
+                          nullptr, sodium_base64_VARIANT_ORIGINAL) != 0) {
+      ADD_FAILURE() << "not base64: " << line;
+      return {};
     }
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, blob.data(), size);
+    char text[sodium_base64_ENCODED_LEN(crypto_hash_sha256_BYTES,
+                                        sodium_base64_VARIANT_ORIGINAL_NO_PADDING)];
+    sodium_bin2base64(text, sizeof text, digest, sizeof digest,
+                      sodium_base64_VARIANT_ORIGINAL_NO_PADDING);
+    return std::string("SHA256:") + text;
   }
+
+  // Trusts the server's key for `host` as the person does, with the fingerprint compared.
+  void trust_host_key(const std::string& host, const std::string& fingerprint) {
+    RunResult trusted =
+        admin({"hostkey", "trust", host, "--fingerprint", fingerprint, "--password-fd", "0"},
+              lines({ssh_master}));
+    ASSERT_EQ(trusted.exit_code, 0) << trusted.out << trusted.err;
+  }
+  void trust_host_key(const std::string& host) { trust_host_key(host, server_fingerprint()); }
 
   // The error code of a JSON answer, or "ok".
   static std::string code_of(const RunResult& result) {

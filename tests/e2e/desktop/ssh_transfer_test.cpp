@@ -20,7 +20,7 @@ std::string random_bytes(std::size_t size, unsigned seed) {
 
 TEST_F(SshScene, CopiesRoundTripByteForByteWithScpTargetRules) {
   std::string id = add_key_host("files");
-  trust_host_key();
+  trust_host_key(id);
   start_service();
   const std::string h = scene.home.path();
   const std::string r = server->files_dir();
