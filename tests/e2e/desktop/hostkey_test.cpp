@@ -1,7 +1,15 @@
-// `pendrel-desktop hostkey` against a real sshd: a key trusted by fingerprint lands in the
-// vault, and every refusal (a different key, no master password, no terminal to confirm on,
-// a LOCAL host, a server that is not there) leaves the vault as it was.
+// `pendrel-desktop hostkey` against a real sshd: a key trusted by fingerprint or by a yes on
+// the terminal lands in the vault, and every refusal (a different key, a no, no master
+// password, no terminal to confirm on, a LOCAL host, a server that is not there) leaves the
+// vault as it was.
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include <string>
 #include <vector>
@@ -51,6 +59,51 @@ class HostKey : public ::testing::Test {
     return at == std::string::npos ? listed.out : listed.out.substr(at, listed.out.rfind('}') - at);
   }
   std::string vault_bytes() const { return read_file(scene.data_dir + "/vault.bin"); }
+
+  // pendrel-desktop on a pseudo-terminal of its own (its controlling terminal) where `typed`
+  // is typed ahead, with the master password on descriptor 3; its exit code and what it showed.
+  std::pair<int, std::string> run_on_terminal(std::vector<std::string> args, std::string typed) {
+    args.insert(args.begin(), desktop_binary());
+    args.insert(args.end(), {"--password-fd", "3"});
+    std::vector<std::string> env_lines;
+    for (const auto& [name, value] : scene.env)
+      env_lines.push_back(name + "=" + value);
+    std::vector<char*> argv, envp;
+    for (auto& arg : args)
+      argv.push_back(arg.data());
+    for (auto& line : env_lines)
+      envp.push_back(line.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    int password_pipe[2];
+    if (::pipe(password_pipe) != 0) return {-1, "no pipe"};
+    std::string password_line = std::string(master) + "\n";
+    (void)::write(password_pipe[1], password_line.data(), password_line.size());
+    ::close(password_pipe[1]);
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      ::dup2(password_pipe[0], 3);
+      ::execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    ::close(password_pipe[0]);
+    (void)::write(terminal, typed.data(), typed.size());
+    std::string shown;
+    char buffer[512];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    pollfd ready{terminal, POLLIN, 0};
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      ssize_t got = ::read(terminal, buffer, sizeof buffer);
+      if (got <= 0) break;  // EIO once the child has closed its side
+      shown.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown};
+  }
 
   DesktopScene scene;
 };
@@ -120,6 +173,29 @@ TEST_F(HostKey, TrustedByFingerprintReplacedWhenTheServerChangesThenRejectedAndF
   EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[")" + second + R"("])");
   ASSERT_EQ(admin({"hostkey", "forget", "box"}).exit_code, 0);
   EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[])");
+}
+
+TEST_F(HostKey, TrustedOnlyAfterAYesOnTheTerminal) {
+  SshdFixture server;
+  add_host("box", {"--address", "127.0.0.1", "--port", std::to_string(server.port())});
+  const std::string fingerprint = desktop::parse_host_key_line(server.host_key_line())->fingerprint;
+  struct Answer {
+    const char* typed;
+    int exit_code;
+    std::string known_after;
+  };
+  const std::vector<Answer> answers{
+      {"\n", 1, R"("accepted":[],"rejected":[])"},
+      {"no\n", 1, R"("accepted":[],"rejected":[])"},
+      {"y\n", 0, accepted_only(fingerprint)},
+  };
+  for (const Answer& answer : answers) {
+    SCOPED_TRACE(answer.typed);
+    auto [exit_code, shown] = run_on_terminal({"hostkey", "trust", "box"}, answer.typed);
+    EXPECT_EQ(exit_code, answer.exit_code) << shown;
+    EXPECT_NE(shown.find(fingerprint), std::string::npos) << shown;  // asked with the key shown
+    EXPECT_EQ(known("box"), answer.known_after);
+  }
 }
 
 TEST_F(HostKey, HostsWithoutAReachableServer) {
