@@ -26,13 +26,16 @@ void BM_JsonStringLargeOutput(benchmark::State& state) {
 BENCHMARK(BM_JsonStringLargeOutput);
 
 void BM_RenderHostTable(benchmark::State& state) {
-  std::vector<std::vector<std::string>> rows{{"ID", "名称", "地址", "用户", "协议"}};
+  std::vector<std::vector<std::string>> texts{{"ID", "名称", "地址", "用户", "协议"}};
   for (int i = 0; i < state.range(0); ++i) {
-    rows.push_back({"h_" + std::to_string(i), "服务器-" + std::to_string(i) + " 🚀",
-                    "10.0.0." + std::to_string(i % 256) + ":22", "deploy", "SSH"});
+    texts.push_back({"h_" + std::to_string(i), "服务器-" + std::to_string(i) + " 🚀",
+                     "10.0.0." + std::to_string(i % 256) + ":22", "deploy", "SSH"});
   }
+  pendrel::Table table;
+  for (const auto& row : texts)
+    table.emplace_back(row.begin(), row.end());
   for (auto _ : state) {
-    auto text = pendrel::render_table(rows);
+    auto text = pendrel::render_table(table);
     benchmark::DoNotOptimize(text);
   }
 }

@@ -205,12 +205,14 @@ class Reader {
   [[nodiscard]] char* at() const { return at_; }
   [[nodiscard]] bool at_end() const { return at_ == end_; }
 
-  bool literal(std::string_view text) {
-    if (static_cast<std::size_t>(end_ - at_) < text.size() ||
-        std::memcmp(at_, text.data(), text.size()) != 0) {
+  // The text's length is known where it is written, so the comparison is a few loads.
+  template <std::size_t N>
+  bool literal(const char (&text)[N]) {
+    constexpr std::size_t size = N - 1;
+    if (static_cast<std::size_t>(end_ - at_) < size || std::memcmp(at_, text, size) != 0) {
       return false;
     }
-    at_ += text.size();
+    at_ += size;
     return true;
   }
 
@@ -317,17 +319,21 @@ bool read_host(Reader& reader, CanonicalHost& host) {
          reader.literal(R"(,"protocol":)") && reader.string(host.protocol) && reader.literal("}");
 }
 
-std::optional<CanonicalHosts> read_hosts(Reader& reader) {
+// Reads a host list, keeping its hosts in `into` when given.
+std::optional<CanonicalHosts> read_hosts(Reader& reader, std::vector<CanonicalHost>* into) {
   CanonicalHosts answer;
   char* start = reader.at();
   if (!reader.literal("[")) return std::nullopt;
   if (!reader.literal("]")) {
+    CanonicalHost host;
     do {
-      if (!read_host(reader, answer.hosts.emplace_back())) return std::nullopt;
+      if (!read_host(reader, host)) return std::nullopt;
+      if (into != nullptr) into->push_back(host);
     } while (reader.literal(","));
     if (!reader.literal("]")) return std::nullopt;
   }
   answer.json = std::string_view(start, reader.at());
+  answer.data = start;
   return answer;
 }
 
@@ -398,12 +404,19 @@ std::optional<CanonicalAnswer> recognise_canonical_answer(char* payload, std::si
   if (!reader.literal(R"({"type":")")) return std::nullopt;
   std::optional<CanonicalAnswer> answer;
   if (reader.literal(R"(hosts","data":)")) {
-    if (auto hosts = read_hosts(reader)) answer = std::move(*hosts);
+    if (auto hosts = read_hosts(reader, nullptr)) answer = *hosts;
   } else if (reader.literal(R"(exec","data":)")) {
     if (auto exec = read_exec(reader)) answer = std::move(*exec);
   }
   if (!answer || !reader.literal("}") || !reader.at_end()) return std::nullopt;
   return answer;
+}
+
+std::vector<CanonicalHost> canonical_hosts(const CanonicalHosts& hosts) {
+  std::vector<CanonicalHost> read;
+  Reader reader(hosts.data, hosts.data + hosts.json.size());
+  (void)read_hosts(reader, &read);
+  return read;
 }
 
 Response to_response(const CanonicalAnswer& answer) {
@@ -412,7 +425,7 @@ Response to_response(const CanonicalAnswer& answer) {
                         exec->truncated, exec->duration_ms};
   }
   HostsAnswer decoded;
-  for (const CanonicalHost& host : std::get<CanonicalHosts>(answer).hosts) {
+  for (const CanonicalHost& host : canonical_hosts(std::get<CanonicalHosts>(answer))) {
     decoded.hosts.push_back({host.id.text(), host.name.text(), host.host.text(), host.port,
                              host.username.text(), host.protocol.text()});
   }

@@ -39,10 +39,11 @@ struct CanonicalHost {
   CanonicalString protocol;
 };
 
-// `json` is the whole "data" value: the very text the command prints as its JSON result.
+// `json` is the whole "data" value: the very text the command prints as its JSON result. The
+// hosts themselves are read only when asked for (canonical_hosts), as JSON output needs none.
 struct CanonicalHosts {
   std::string_view json;
-  std::vector<CanonicalHost> hosts;
+  char* data = nullptr;  // json's first byte, writable
 };
 struct CanonicalExec {
   std::string_view json;
@@ -64,6 +65,10 @@ using CanonicalAnswer = std::variant<CanonicalHosts, CanonicalExec>;
 // simdjson::SIMDJSON_PADDING readable bytes, as a received frame is.
 [[nodiscard]] std::optional<CanonicalAnswer> recognise_canonical_answer(char* payload,
                                                                         std::size_t size);
+
+// The hosts of a recognised list, read again from its text, which cannot fail now; their
+// strings point into the frame.
+[[nodiscard]] std::vector<CanonicalHost> canonical_hosts(const CanonicalHosts& hosts);
 
 // The records, decoded (for an answer that turned out not to be the one expected).
 [[nodiscard]] Response to_response(const CanonicalAnswer& answer);

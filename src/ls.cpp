@@ -44,16 +44,61 @@ TableRow split_at_tabs(std::string_view text) {
   }
 }
 
-std::string hosts_table(const std::vector<HostSummary>& hosts, Language language) {
+// One host's cells, viewing the decoded answer or the frame.
+struct HostCells {
+  std::string_view id;
+  std::string_view name;
+  std::string_view host;
+  std::uint16_t port = 0;
+  std::string_view username;
+  std::string_view protocol;
+};
+
+std::string hosts_table(const std::vector<HostCells>& hosts, Language language) {
   Table table;
   table.reserve(hosts.size() + 1);
   table.push_back(split_at_tabs(messages::table_header.in(language)));
-  for (const HostSummary& host : hosts) {
+  std::vector<std::string> addresses;
+  addresses.reserve(hosts.size());
+  for (const HostCells& host : hosts) {
     // An IPv6 address gets no brackets: the column is for reading, not for pasting.
-    std::string address = host.host + ':' + std::to_string(host.port);
-    table.push_back({host.id, host.name, std::move(address), host.username, host.protocol});
+    std::string& address = addresses.emplace_back(host.host);
+    address += ':';
+    address += std::to_string(host.port);
+    table.push_back({host.id, host.name, address, host.username, host.protocol});
   }
   return render_table(table);
+}
+
+std::vector<HostCells> cells_of(const std::vector<HostSummary>& hosts) {
+  std::vector<HostCells> cells;
+  cells.reserve(hosts.size());
+  for (const HostSummary& host : hosts) {
+    cells.push_back({host.id, host.name, host.host, host.port, host.username, host.protocol});
+  }
+  return cells;
+}
+
+// The strings are decoded where they lie in the frame.
+std::vector<HostCells> cells_of(const CanonicalHosts& list) {
+  std::vector<CanonicalHost> hosts = canonical_hosts(list);
+  std::vector<HostCells> cells;
+  cells.reserve(hosts.size());
+  for (CanonicalHost& host : hosts) {
+    cells.push_back({host.id.text_in_place(), host.name.text_in_place(), host.host.text_in_place(),
+                     host.port, host.username.text_in_place(), host.protocol.text_in_place()});
+  }
+  return cells;
+}
+
+void print_hosts_text(Output& output, const std::vector<HostCells>& hosts) {
+  if (hosts.empty()) {
+    // Not a result, so it goes to standard error and leaves standard output empty.
+    output.err.write(std::string(messages::no_hosts.in(output.lang)) + '\n');
+    return;
+  }
+  // One write, so that a terminal never shows half a table.
+  output.out.write(hosts_table(hosts, output.lang));
 }
 
 }  // namespace
@@ -78,19 +123,16 @@ int run_ls(const Invocation& invocation, Arguments rest) {
       // The answer's "data" is already the JSON result, byte for byte.
       output.out.write_through(canonical->json);
       output.out.write("\n");
-      return 0;
+    } else {
+      print_hosts_text(output, cells_of(*canonical));
     }
-    listed->answer = std::get<HostsAnswer>(to_response(*canonical));
+    return 0;
   }
   const std::vector<HostSummary>& hosts = std::get<HostsAnswer>(listed->answer).hosts;
   if (output.json) {
     write_hosts_json(output.out, hosts);
-  } else if (hosts.empty()) {
-    // Not a result, so it goes to standard error and leaves standard output empty.
-    output.err.write(std::string(messages::no_hosts.in(output.lang)) + '\n');
   } else {
-    // One write, so that a terminal never shows half a table.
-    output.out.write(hosts_table(hosts, output.lang));
+    print_hosts_text(output, cells_of(hosts));
   }
   return 0;
 }

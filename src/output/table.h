@@ -2,11 +2,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pendrel {
 
-using TableRow = std::vector<std::string>;
+// Cells are views: the caller keeps their text alive while the table is rendered.
+using TableRow = std::vector<std::string_view>;
 using Table = std::vector<TableRow>;
 
 // Each column is as wide as its widest cell (display width), followed by a gap of two spaces.
