@@ -63,6 +63,11 @@ TEST_F(SshScene, HostKeyFromUnknownToTrustedToChangedAndExecAnswers) {
   auto start = cut.out.find(R"("stdout":")") + 10;
   EXPECT_EQ(cut.out.find('"', start) - start, 1'048'576u);
 
+  RunResult script = run_pendrel({.args = {"exec", id, "--stdin"},
+                                  .env = scene.env,
+                                  .stdin_data = "a=one\nif [ $a = one ]; then\n  echo two\nfi\n"});
+  EXPECT_NE(script.out.find(R"("stdout":"two\n")"), std::string::npos) << script.out;
+
   RunResult text = pendrel({"exec", id, "echo hello from ssh"}, StdoutMode::terminal);
   EXPECT_EQ(text.exit_code, 0) << text.err;
   EXPECT_NE(text.out.find("hello from ssh"), std::string::npos) << text.out;
@@ -86,6 +91,10 @@ TEST_F(SshScene, LoginsThatWorkAndThoseThatAreRefused) {
       {add_host("wrong-password", {"--password"}, {"not-the-password-3"}), "auth_failed"},
       {add_host("locked-key", {"--key", key_file("locked.key", server->encrypted_key())}),
        "key_passphrase_required"},
+      {add_host("wrong-passphrase",
+                {"--key", key_file("locked3.key", server->encrypted_key()), "--key-passphrase"},
+                {"not-the-passphrase"}),
+       "key_wrong_passphrase"},
       {add_host("with-passphrase",
                 {"--key", key_file("locked2.key", server->encrypted_key()), "--key-passphrase"},
                 {SshdFixture::key_passphrase()}),
