@@ -117,7 +117,6 @@ TEST_F(HostKey, TrustedByFingerprintReplacedWhenTheServerChangesThenRejectedAndF
   SshdFixture server;
   add_host("box", {"--address", "127.0.0.1", "--port", std::to_string(server.port())});
   const std::string first = desktop::parse_host_key_line(server.host_key_line())->fingerprint;
-  EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[])");
 
   struct Refusal {
     const char* what;
@@ -161,16 +160,19 @@ TEST_F(HostKey, TrustedByFingerprintReplacedWhenTheServerChangesThenRejectedAndF
   // A changed key is no match for the old fingerprint; trusting the new one replaces the old.
   server.change_host_key();
   const std::string second = desktop::parse_host_key_line(server.host_key_line())->fingerprint;
+  const std::string before = vault_bytes();
   RunResult stale = admin({"hostkey", "trust", "box", "--fingerprint", first});
   EXPECT_EQ(stale.exit_code, 1);
   EXPECT_NE(stale.err.find(second), std::string::npos) << stale.err;
-  EXPECT_EQ(known("box"), accepted_only(first));
+  EXPECT_EQ(vault_bytes(), before);
   ASSERT_EQ(admin({"hostkey", "trust", "box", "--fingerprint", second}).exit_code, 0);
   EXPECT_EQ(known("box"), accepted_only(second));
 
-  RunResult rejected = admin({"hostkey", "reject", "box"});
+  RunResult rejected = admin({"hostkey", "reject", "box", "--json"});
   ASSERT_EQ(rejected.exit_code, 0) << rejected.err;
-  EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[")" + second + R"("])");
+  EXPECT_NE(rejected.out.find(R"("accepted":[],"rejected":[")" + second + R"("])"),
+            std::string::npos)
+      << rejected.out;
   ASSERT_EQ(admin({"hostkey", "forget", "box"}).exit_code, 0);
   EXPECT_EQ(known("box"), R"("accepted":[],"rejected":[])");
 }
