@@ -20,9 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// pendrel sends its Hello at once and its request right after the welcome; a client that
-// takes longer than this for either is not pendrel and must not hold a worker.
-constexpr auto frame_wait = 30s;
 // A client that stops reading its answer must not hold a worker either.
 constexpr timeval send_wait{30, 0};
 
@@ -67,7 +64,7 @@ class Session {
 
   std::optional<PaddedPayload> read_payload(std::string_view what) {
     auto frame = read_frame(socket_.get(), max_request_bytes,
-                            FrameWait{Clock::now() + frame_wait, context_.abandon.fd()});
+                            FrameWait{Clock::now() + context_.frame_wait, context_.abandon.fd()});
     if (frame) return std::move(*frame);
     // A probe (the person's `status`) hangs up after the welcome: nothing worth a line.
     if (what == "request" && frame.error().kind == FrameError::Kind::closed) return std::nullopt;

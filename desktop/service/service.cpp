@@ -11,9 +11,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "desktop/service/admin_session.h"
+#include "desktop/service/accept_loop.h"
 #include "desktop/service/app_version.h"
-#include "desktop/service/connection.h"
 #include "desktop/service/instance_lock.h"
 #include "desktop/service/listener.h"
 #include "desktop/service/marker_file.h"
@@ -86,44 +85,12 @@ std::optional<std::chrono::seconds> approval_wait_override(const Environment& en
   return std::chrono::seconds(*value);
 }
 
-void accept_until_stopped(const Listener& listener, const Listener* admin, WorkerPool& pool,
-                          ServiceContext& context) {
-  while (!context.stop.fired()) {
-    bool free_slot = pool.has_free_slot();
-    // With every slot taken the listeners are left out: new connections wait in their queues.
-    pollfd fds[4] = {{context.stop.fd(), POLLIN, 0},
-                     {pool.slot_freed_fd(), POLLIN, 0},
-                     {listener.socket.get(), POLLIN, 0},
-                     {admin ? admin->socket.get() : -1, POLLIN, 0}};
-    if (::poll(fds, free_slot ? 4 : 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      context.log.write("poll failed: " + os_error_text(errno));
-      return;
-    }
-    if (!free_slot) continue;
-    if (fds[3].revents != 0) {
-      int accepted = ::accept4(admin->socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
-      if (accepted >= 0) {
-        pool.start([socket = accepted, &context]() mutable {
-          serve_admin_connection(UniqueFd(socket), context);
-        });
-      }
-      continue;
-    }
-    if (fds[2].revents == 0) continue;
-    int accepted = ::accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (accepted < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
-        context.log.write("accept failed: " + os_error_text(errno));
-        // Out of descriptors or memory: the listener stays readable, so pause rather than spin
-        // while running requests return some.
-        std::this_thread::sleep_for(100ms);
-      }
-      continue;
-    }
-    pool.start(
-        [socket = accepted, &context]() mutable { serve_connection(UniqueFd(socket), context); });
-  }
+// The test knob for the per-frame deadline: milliseconds instead of 30 s.
+std::optional<std::chrono::milliseconds> frame_wait_override(const Environment& environment) {
+  auto text = environment.get_non_empty("PENDREL_DESKTOP_TEST_FRAME_WAIT_MS");
+  auto value = text ? parse_decimal_u32(*text) : std::nullopt;
+  if (!value || *value == 0) return std::nullopt;
+  return std::chrono::milliseconds(*value);
 }
 
 }  // namespace
@@ -202,12 +169,14 @@ int run_service(ServiceMode mode) {
   ServiceContext context{
       working_form(home_directory(environment)), store, audit, log, stop, abandon, vault};
   context.approvals.set_wait_override(approval_wait_override(environment));
+  if (auto wait = frame_wait_override(environment)) context.frame_wait = *wait;
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.
   if (mode == ServiceMode::headless && ::chdir("/") != 0) log.write("cannot change to /");
   {
     WorkerPool pool(max_concurrent_connections);
-    accept_until_stopped(*listener, admin ? &*admin : nullptr, pool, context);
+    accept_until_stopped(*listener, admin ? &*admin : nullptr, pool, context,
+                         waiting_connection_limit());
     // No new connections from here on; pendrel then sees the service as not running.
     remove_socket_file(*listener);
     listener->socket.reset();

@@ -1,6 +1,7 @@
 // What every connection of the running service shares: the stores, the logs, the stop switches.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "desktop/audit/audit_log.h"
@@ -23,6 +24,9 @@ struct ServiceContext {
   VaultKeeper& vault;         // the secrets, and whether requests may use them
   ExecPolicy exec_policy{};   // the dangerous-command rules every exec is checked against
   ApprovalDesk approvals{};   // the attached consoles and the matches waiting for them
+  // How long each frame of a client may take to arrive; a client that takes longer is not
+  // pendrel and must not hold a worker. Tests shorten it.
+  std::chrono::milliseconds frame_wait{30'000};
 };
 
 // The language the client asked for in its Hello: "en" gives English, anything else Chinese.

@@ -1,9 +1,11 @@
+// Worker threads, started one per connection and joined by the accept loop as they finish.
 #include "desktop/service/worker_pool.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <system_error>
 
 namespace pendrel::desktop {
 
@@ -43,20 +45,27 @@ bool WorkerPool::has_free_slot() {
   return running_ < limit_;
 }
 
-void WorkerPool::start(std::function<void()> work) {
+bool WorkerPool::start(std::function<void()> work) {
   std::lock_guard lock(mutex_);
-  ++running_;
   auto& worker = workers_.emplace_back();
   auto position = std::prev(workers_.end());
-  worker.thread = std::thread([this, position, work = std::move(work)] {
-    work();
-    std::lock_guard done(mutex_);
-    position->finished = true;
-    --running_;
-    std::uint64_t one = 1;
-    (void)!::write(slot_freed_.get(), &one, sizeof one);
-    idle_.notify_all();
-  });
+  try {
+    worker.thread = std::thread([this, position, work = std::move(work)] {
+      work();
+      std::lock_guard done(mutex_);
+      position->finished = true;
+      --running_;
+      std::uint64_t one = 1;
+      (void)!::write(slot_freed_.get(), &one, sizeof one);
+      idle_.notify_all();
+    });
+  } catch (const std::system_error&) {
+    // Out of threads or memory: the caller keeps the work for later.
+    workers_.erase(position);
+    return false;
+  }
+  ++running_;
+  return true;
 }
 
 bool WorkerPool::wait_idle(std::chrono::milliseconds wait) {

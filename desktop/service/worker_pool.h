@@ -26,8 +26,9 @@ class WorkerPool {
   // Readable once a worker has finished since the last call of has_free_slot.
   [[nodiscard]] int slot_freed_fd() const { return slot_freed_.get(); }
 
-  // Runs `work` on a new thread; the caller has checked has_free_slot.
-  void start(std::function<void()> work);
+  // Runs `work` on a new thread; the caller has checked has_free_slot. False, with `work`
+  // dropped unrun, when no thread can be created now.
+  [[nodiscard]] bool start(std::function<void()> work);
 
   // Waits until every worker has finished or `wait` has passed; true when all finished.
   bool wait_idle(std::chrono::milliseconds wait);

@@ -24,19 +24,34 @@ struct Snapshot {
   std::string content;
 };
 
+// Far more than any hosts or settings file the service writes; one beyond it was put there by
+// something else, and reading it whole would make the service hold whatever size it has.
+constexpr off_t max_data_file_bytes = 16 * 1024 * 1024;
+
 // The file's identity and content read through one descriptor, so that the stamp kept
-// belongs to the content parsed even when the file is replaced meanwhile.
-std::expected<Snapshot, int> read_snapshot(const std::string& path) {
+// belongs to the content parsed even when the file is replaced meanwhile. Only a regular file
+// is read: a FIFO would block the open (and every request behind the store's lock), a device
+// such as /dev/zero would never end.
+std::expected<Snapshot, std::string> read_snapshot(const std::string& path) {
   Snapshot snapshot;
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!file) {
     if (errno == ENOENT) return snapshot;
-    return std::unexpected(errno);
+    return std::unexpected(os_error_text(errno));
   }
-  if (::fstat(file.get(), &snapshot.info) != 0) return std::unexpected(errno);
+  if (::fstat(file.get(), &snapshot.info) != 0) return std::unexpected(os_error_text(errno));
+  if (!S_ISREG(snapshot.info.st_mode)) return std::unexpected(std::string("not a regular file"));
+  if (snapshot.info.st_size > max_data_file_bytes) {
+    return std::unexpected(std::to_string(snapshot.info.st_size) + " bytes, more than the " +
+                           std::to_string(max_data_file_bytes) + " a data file may hold");
+  }
   snapshot.present = true;
   auto content = read_to_end(file.get());
-  if (!content) return std::unexpected(content.error());
+  if (!content) return std::unexpected(os_error_text(content.error()));
+  if (content->size() > static_cast<std::size_t>(max_data_file_bytes)) {
+    return std::unexpected(std::string("grew past ") + std::to_string(max_data_file_bytes) +
+                           " bytes while it was read");
+  }
   snapshot.content = std::move(*content);
   return snapshot;
 }
@@ -91,8 +106,7 @@ void refresh(const std::string& data_dir, std::string_view name, Stamp& stamp, V
     // Unreadable now: keep what was good, say so, and try again at the next change.
     stamp = stamp_of<Stamp>(info, present);
     stamp.read_at_ns = read_at;
-    if (report && changed)
-      report(path + ": " + os_error_text(snapshot.error()) + "; keeping the last good state");
+    if (report && changed) report(path + ": " + snapshot.error() + "; keeping the last good state");
     return;
   }
   stamp = stamp_of<Stamp>(snapshot->info, snapshot->present);

@@ -1,6 +1,7 @@
 #include "support/desktop_service.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -46,6 +48,49 @@ bool running(pid_t pid) {
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   auto close = text.rfind(')');
   return close == std::string::npos || text.size() < close + 3 || text[close + 2] != 'Z';
+}
+
+// A process that has exited and waits for its parent to collect it.
+bool unreaped(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  auto close = text.rfind(')');
+  return close != std::string::npos && text.size() > close + 2 && text[close + 2] == 'Z';
+}
+
+// The parent pid in /proc/N/stat, or -1.
+pid_t parent_of(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  auto close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream rest(text.substr(close + 1));
+  std::string state;
+  pid_t parent = -1;
+  rest >> state >> parent;
+  return rest ? parent : -1;
+}
+
+// Every process descended from `root`, by the parent pids in /proc.
+std::vector<pid_t> descendants_of(pid_t root) {
+  std::map<pid_t, std::vector<pid_t>> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    pid_t pid = std::stoi(name);
+    children[parent_of(pid)].push_back(pid);
+  }
+  std::vector<pid_t> found;
+  std::vector<pid_t> pending{root};
+  while (!pending.empty()) {
+    pid_t next = pending.back();
+    pending.pop_back();
+    for (pid_t child : children[next]) {
+      found.push_back(child);
+      pending.push_back(child);
+    }
+  }
+  return found;
 }
 
 }  // namespace
@@ -141,13 +186,28 @@ int DesktopService::wait_for_exit(std::chrono::milliseconds timeout) {
 
 int DesktopService::stop() {
   if (pid_ <= 0) return exit_code_;
+  // The commands the service started are reaped while it runs and end with it at the latest.
+  std::vector<pid_t> children = descendants_of(pid_);
+  for (pid_t child : children) {
+    auto deadline = Clock::now() + 2s;
+    while (unreaped(child) && Clock::now() < deadline)
+      std::this_thread::sleep_for(20ms);
+    if (unreaped(child)) ADD_FAILURE() << "the service left process " << child << " unreaped";
+  }
   ::kill(pid_, SIGTERM);
-  if (wait_for_exit(10s) >= 0 || pid_ <= 0) return exit_code_;
-  ::kill(pid_, SIGKILL);
-  int status = 0;
-  ::waitpid(pid_, &status, 0);
-  pid_ = -1;
-  return exit_code_ = -1;
+  if (wait_for_exit(10s) < 0 && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    exit_code_ = -1;
+  }
+  for (pid_t child : children) {
+    if (wait_until_gone(child, 5s)) continue;
+    ADD_FAILURE() << "process " << child << " started by the service outlived it";
+    ::kill(child, SIGKILL);
+  }
+  return exit_code_;
 }
 
 pid_t HeadlessServiceGuard::pid() const {
