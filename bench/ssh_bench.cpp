@@ -19,8 +19,7 @@
 
 #include "desktop/ssh/remote_exec.h"
 #include "desktop/ssh/sftp_transfer.h"
-#include "desktop/vault/plain_hosts.h"
-#include "desktop/vault/unlocked_vault.h"
+#include "desktop/ssh/ssh_connection.h"
 #include "support/desktop_service.h"
 #include "support/run_pendrel.h"
 #include "support/sshd_fixture.h"
@@ -76,7 +75,7 @@ void print_row(const char* what, double ours, double openssh, const char* unit) 
 constexpr std::string_view bench_master = "bench-master-password-1";
 
 // pendrel-desktop set up in `home` with a vault holding the host "bench" (the server's key,
-// its host key trusted), the service running and unlocked.
+// its host key trusted as a person does), the service running and unlocked.
 struct ServiceSetup {
   std::map<std::string, std::string> env;
   std::optional<pendrel::testing::DesktopService> service;
@@ -94,13 +93,14 @@ struct ServiceSetup {
         {"host", "add", "bench", "--address", "127.0.0.1", "--port", std::to_string(server.port()),
          "--user", server.user(), "--cli", "on", "--key", key_file, "--password-fd", "0"},
         master_line);
-    auto vault = UnlockedVault::open(vault_path(data_dir), SecretString::copy_of(bench_master));
-    if (!vault) die("the vault does not open: " + vault.error().detail);
-    const std::string line = server.host_key_line();
-    const auto space = line.find(' ');
-    vault->contents().host_keys[host_key_entry("127.0.0.1", server.port())].accepted.push_back(
-        {line.substr(0, space), line.substr(space + 1), "SHA256:bench"});
-    if (!vault->save()) die("the vault was not saved");
+    SshTarget target;
+    target.address = "127.0.0.1";
+    target.port = server.port();
+    target.username = server.user();
+    auto facts = fetch_host_key(target);
+    if (!facts) die("the host key cannot be fetched: " + facts.error().message);
+    admin({"hostkey", "trust", "bench", "--fingerprint", facts->fingerprint, "--password-fd", "0"},
+          master_line);
     service.emplace(env, data_dir);
     if (!service->ready()) die("the service did not start: " + service->stderr_text());
     admin({"unlock", "--password-fd", "0"}, master_line);
