@@ -32,6 +32,12 @@ class ConsoleSession {
   void run() {
     ::setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, &send_wait, sizeof send_wait);
     link_ = context_.approvals.attach(pid_);
+    if (!link_) {
+      context_.log.write("refused a console (pid " + std::to_string(pid_) +
+                         "): " + std::to_string(max_consoles) + " are attached already");
+      (void)write_frame(socket_.get(), R"({"ok":false,"error":"too many consoles are attached"})");
+      return;
+    }
     context_.log.write("console attached (pid " + std::to_string(pid_) + ")");
     std::string why = serve();
     context_.approvals.detach(link_);

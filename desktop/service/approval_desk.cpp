@@ -167,6 +167,7 @@ void ApprovalDesk::settle_all_locked() {
 std::shared_ptr<ConsoleLink> ApprovalDesk::attach(pid_t pid) {
   auto link = std::make_shared<ConsoleLink>(pid);
   std::lock_guard guard(mutex_);
+  if (consoles_.size() >= max_consoles) return nullptr;
   link->push(attached_event());
   auto now = Clock::now();
   for (const auto& [id, match] : waiting_) {

@@ -75,6 +75,8 @@ struct WaitingMatch;
 // The wrong secrets in a row after which only the master password approves: a PIN is short,
 // and any process of the person's user can attach a console and guess.
 inline constexpr int max_wrong_secrets = 5;
+// Each console holds a worker for as long as it is attached; a person needs few.
+inline constexpr std::size_t max_consoles = 8;
 
 class ApprovalDesk {
  public:
@@ -102,8 +104,9 @@ class ApprovalDesk {
   // The service was locked: every waiting question ends as locked.
   void settle_all_locked();
 
-  // A console comes and goes. The new one is sent every question still waiting; when the last
-  // one goes, every waiting question ends as detached.
+  // A console comes and goes. The new one is sent every question still waiting (nullptr when
+  // max_consoles are attached already); when the last one goes, every waiting question ends
+  // as detached.
   [[nodiscard]] std::shared_ptr<ConsoleLink> attach(pid_t pid);
   void detach(const std::shared_ptr<ConsoleLink>& link);
 

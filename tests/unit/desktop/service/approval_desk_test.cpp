@@ -92,6 +92,12 @@ TEST(ApprovalDesk, WithoutAConsoleNothingWaitsAndALateConsoleIsAskedToo) {
   ASSERT_TRUE(receives(*first, R"("rule":"mkfs")"));
   auto second = desk.attach(2);
   EXPECT_TRUE(receives(*second, R"("rule":"mkfs")"));
+  std::vector<std::shared_ptr<ConsoleLink>> more;
+  while (auto link = desk.attach(3))
+    more.push_back(link);
+  EXPECT_EQ(more.size(), max_consoles - 2);
+  for (const auto& link : more)
+    desk.detach(link);
   desk.detach(first);  // one console is left: still waiting
   EXPECT_TRUE(desk.is_waiting(1));
   EXPECT_TRUE(desk.settle(1, ApprovalEnd::refused));
