@@ -367,19 +367,23 @@ std::string_view CanonicalString::text_in_place() {
   const char* end = data + size;
   while (true) {
 #if defined(__SSE2__)
-    // Sixteen bytes without an escape are moved down at once. `out` trails `in`, so a whole
-    // store would overwrite bytes not read yet unless all sixteen are known to be clean.
+    // Sixteen bytes are moved down at once. `out` trails `in` by what the escapes saved so
+    // far: once that is sixteen bytes or more, a whole store never reaches a byte not read
+    // yet, and only the clean part of it is kept; before, only a block without an escape is
+    // stored whole.
     const __m128i backslash = _mm_set1_epi8('\\');
     unsigned mask = 0;
     for (; end - in >= 16; in += 16, out += 16) {
       __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
       mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, backslash)));
-      if (mask != 0) break;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      const bool store_is_safe = in - out >= 16;
+      if (mask == 0 || store_is_safe) _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+      if (mask == 0) continue;
+      if (!store_is_safe) std::memmove(out, in, static_cast<std::size_t>(std::countr_zero(mask)));
+      break;
     }
     if (mask != 0) {
       const auto clean = static_cast<std::size_t>(std::countr_zero(mask));
-      std::memmove(out, in, clean);
       in += clean;
       out += clean;
     } else
