@@ -244,7 +244,7 @@ TEST_F(Console, APersonApprovesWithTheSecretAndEveryOtherEndRunsNothing) {
   EXPECT_EQ(audit.find(master), std::string::npos);
 }
 
-TEST_F(Console, AMatchNobodyAnswersTimesOut) {
+TEST_F(Console, AMatchNobodyAnswersTimesOutAndBlockingOutrightAsksNobody) {
   start("2");
   if (IsSkipped()) return;
   TerminalConsole console(scene.env);
@@ -257,6 +257,15 @@ TEST_F(Console, AMatchNobodyAnswersTimesOut) {
   EXPECT_FALSE(fs::exists(marker("late")));
   EXPECT_NE(scene.audit().find(R"("rule":"rm-root","approval":"timed_out")"), std::string::npos)
       << scene.audit();
+
+  // Blocking outright asks nobody, console or not.
+  ASSERT_EQ(
+      admin({"rules", "block", "on", "--password-fd", "0"}, std::string(master) + "\n").exit_code,
+      0);
+  RunResult blocked = exec_matching(marker("blocked")).get();
+  EXPECT_EQ(blocked.exit_code, 4);
+  EXPECT_NE(blocked.out.find(R"({"error":"command_blocked")"), std::string::npos) << blocked.out;
+  EXPECT_FALSE(console.wait_for("=== rule match #2", 500ms)) << console.shown;
 }
 
 }  // namespace
