@@ -116,6 +116,37 @@ TEST_F(SshScene, LoginsThatWorkAndThoseThatAreRefused) {
   EXPECT_EQ(everything.find(server->password()), std::string::npos) << "a password showed";
 }
 
+// Servers that ask more than one login step, or lack SFTP, each on a port of its own.
+TEST_F(SshScene, ServersWithSecondStepsOrWithoutSftp) {
+  start_service();
+  struct Case {
+    SshdVariant variant;
+    std::vector<std::string> verb;
+    std::string code;
+  };
+  const std::string local = scene.home / "sent.txt";
+  write_file(local, "sent");
+  const std::vector<Case> cases{
+      {SshdVariant::key_then_password_prompt, {"exec", "echo answered"}, "ok"},
+      {SshdVariant::key_then_other_question, {"exec", "true"}, "auth_interaction_required"},
+      {SshdVariant::no_sftp, {"upload", local, "sent.txt"}, "sftp_unavailable"},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    server.emplace(c.variant);
+    const std::string name = "variant-" + std::to_string(++number);
+    SCOPED_TRACE(name);
+    std::string id =
+        add_host(name, {"--key", key_file(name + ".key", server->plain_key()), "--password"},
+                 {server->password()});
+    trust_host_key(id);
+    std::vector<std::string> args{c.verb[0], id};
+    args.insert(args.end(), c.verb.begin() + 1, c.verb.end());
+    RunResult result = pendrel(args);
+    EXPECT_EQ(code_of(result), c.code) << result.out << result.err;
+  }
+}
+
 // Starts pendrel without waiting for it, its output on /dev/null; the caller ends it.
 pid_t spawn_pendrel(const DesktopScene& scene, std::vector<std::string> args) {
   std::vector<std::string> env_storage;
