@@ -93,6 +93,15 @@ std::vector<pid_t> descendants_of(pid_t root) {
   return found;
 }
 
+// Fails the test for each of `children` still running once the service is gone, and ends it.
+void expect_gone_with_the_service(const std::vector<pid_t>& children) {
+  for (pid_t child : children) {
+    if (wait_until_gone(child, 5s)) continue;
+    ADD_FAILURE() << "process " << child << " started by the service outlived it";
+    ::kill(child, SIGKILL);
+  }
+}
+
 }  // namespace
 
 std::string desktop_binary() {
@@ -202,11 +211,7 @@ int DesktopService::stop() {
     pid_ = -1;
     exit_code_ = -1;
   }
-  for (pid_t child : children) {
-    if (wait_until_gone(child, 5s)) continue;
-    ADD_FAILURE() << "process " << child << " started by the service outlived it";
-    ::kill(child, SIGKILL);
-  }
+  expect_gone_with_the_service(children);
   return exit_code_;
 }
 
@@ -227,8 +232,10 @@ pid_t HeadlessServiceGuard::pid() const {
 HeadlessServiceGuard::~HeadlessServiceGuard() {
   pid_t service = pid();
   if (service <= 0) return;
+  std::vector<pid_t> children = descendants_of(service);
   ::kill(service, SIGTERM);
   if (!wait_until_gone(service, 10s)) ::kill(service, SIGKILL);
+  expect_gone_with_the_service(children);
 }
 
 }  // namespace pendrel::testing
