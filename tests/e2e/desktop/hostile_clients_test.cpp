@@ -46,15 +46,15 @@ std::size_t count_of(std::string_view text, std::string_view part) {
   return count;
 }
 
-// Enough descriptors for the test's own clients, and so for the service it starts.
-void allow_descriptors(rlim_t wanted) {
+// Enough descriptors for the test's own clients, and so for the service it starts; false when
+// the limit cannot be raised that far.
+bool allow_descriptors(rlim_t wanted) {
   rlimit limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-  if (limit.rlim_cur >= wanted) return;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur >= wanted) return true;
   if (limit.rlim_max < wanted && ::geteuid() == 0) limit.rlim_max = wanted;
   limit.rlim_cur = std::min(wanted, limit.rlim_max);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-  ASSERT_GE(limit.rlim_cur, wanted) << "cannot open enough descriptors for this test";
+  return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= wanted;
 }
 
 UniqueFd connect_to(const std::string& data_dir) {
@@ -117,7 +117,6 @@ Holdings settle_to(pid_t pid, Holdings baseline) {
 class HostileClients : public ::testing::Test {
  protected:
   void start(std::chrono::milliseconds frame_wait) {
-    allow_descriptors(4096);
     write_hosts(scene.data_dir, "[" + local_host("loc1", "here") + "]");
     auto env = scene.env;
     env["PENDREL_DESKTOP_TEST_FRAME_WAIT_MS"] = std::to_string(frame_wait.count());
@@ -152,7 +151,7 @@ class HostileClients : public ::testing::Test {
 };
 
 TEST_F(HostileClients, EachIsAnsweredOrClosedAsDocumentedAndLoggedOnce) {
-  ASSERT_NO_FATAL_FAILURE(start(2s));
+  ASSERT_NO_FATAL_FAILURE(start(3s));
   struct Client {
     const char* name;
     std::string first;        // sent at once
@@ -228,6 +227,7 @@ TEST_F(HostileClients, EachIsAnsweredOrClosedAsDocumentedAndLoggedOnce) {
 
 TEST_F(HostileClients, FiveHundredIdleConnectionsStarveNobody) {
   // Longer than pendrel would wait here (10 s) if idle clients could hold the workers.
+  if (!allow_descriptors(1200)) GTEST_SKIP() << "cannot open 1,200 descriptors here";
   ASSERT_NO_FATAL_FAILURE(start(20s));
   std::vector<UniqueFd> idle;
   for (int i = 0; i < 500; ++i) {
@@ -281,7 +281,7 @@ int connect_as_nobody(const std::string& path, bool past_the_mode) {
 
 TEST_F(HostileClients, AnotherUserIsKeptOutByTheModeAndThenByTheCredentials) {
   if (::geteuid() != 0) GTEST_SKIP() << "switching to another uid needs root";
-  ASSERT_NO_FATAL_FAILURE(start(2s));
+  ASSERT_NO_FATAL_FAILURE(start(3s));
   for (const char* socket : {"/run/cli.sock", "/run/admin.sock"}) {
     std::string path = scene.data_dir + socket;
     int outcome = connect_as_nobody(path, false);
