@@ -15,6 +15,7 @@ Hosts (HOST is an id or a name):
   pendrel-desktop host add NAME --address ADDR [--port N] [--user USER]
                   [--protocol SSH|LOCAL] [--tag TAG]... [--cli on|off] [--json]
                   [--password] [--key FILE] [--key-passphrase] [--agent on|off]
+                  [--legacy on|off] [--connect-timeout SECONDS] [--max-duration SECONDS|off]
   pendrel-desktop host set HOST [--name NAME] [the options of add] [--no-tags]
   pendrel-desktop host remove HOST
   pendrel-desktop host list [--json]
@@ -24,6 +25,9 @@ Hosts (HOST is an id or a name):
   --password and --key-passphrase are asked, never taken from the command line; --key
   imports the file's text into the vault (the file may be deleted afterwards). With a vault,
   add, set and remove ask for the master password.
+  SSH hosts: --legacy on also offers older key exchanges, host-key types, ciphers and MACs
+  (after the modern ones) for old devices; --connect-timeout (1 to 3600, default 10) bounds
+  connecting; --max-duration ends a request that runs longer (default off).
 
 Host keys (the SSH server's key, checked before anything is sent; kept in the vault):
   pendrel-desktop hostkey trust HOST [--fingerprint SHA256:...] [--json]

@@ -61,6 +61,18 @@ void note_shared_name(const std::vector<HostRecord>& hosts, const HostRecord& ho
   }
 }
 
+// The connection options are kept for a LOCAL host too (it may become an SSH host later),
+// but they change nothing until then: say so rather than let the person think otherwise.
+void note_unused_ssh_options(const HostOptions& options, const HostRecord& host) {
+  if (host.protocol == HostProtocol::local &&
+      (options.legacy || options.connect_timeout_sec || options.max_duration)) {
+    std::fputs(
+        "pendrel-desktop: note: --legacy, --connect-timeout and --max-duration apply to SSH "
+        "hosts only\n",
+        stderr);
+  }
+}
+
 void print_id(const HostRecord& host, bool json) {
   if (json) {
     JsonWriter writer;
@@ -99,6 +111,7 @@ Outcome add_host(const AdminContext& context, Arguments& args) {
   hosts.push_back(host);
   if (auto saved = edit->commit(host.id, options->credentials); !saved) return saved;
   note_shared_name(hosts, host);
+  note_unused_ssh_options(*options, host);
   print_id(host, options->json);
   return {};
 }
@@ -117,6 +130,7 @@ Outcome set_host(const AdminContext& context, Arguments& args) {
   apply_host_options(*options, host);
   if (auto saved = edit->commit(host.id, options->credentials); !saved) return saved;
   if (options->name) note_shared_name(hosts, host);
+  note_unused_ssh_options(*options, host);
   print_id(host, options->json);
   return {};
 }

@@ -75,6 +75,35 @@ constexpr ValueOption value_options[] = {
        o.cli = *on ? CliAccess::on : CliAccess::off;
        return {};
      }},
+    {"--legacy",
+     [](std::string value, HostOptions& o) -> Outcome {
+       auto on = parse_on_off("--legacy", value);
+       if (!on) return std::unexpected(on.error());
+       o.legacy = *on ? LegacyAlgorithms::on : LegacyAlgorithms::off;
+       return {};
+     }},
+    {"--connect-timeout",
+     [](std::string value, HostOptions& o) -> Outcome {
+       o.connect_timeout_sec = parse_connect_timeout(value);
+       if (!o.connect_timeout_sec)
+         return std::unexpected(bad_input(
+             "--connect-timeout takes SECONDS, a whole number from 1 to 3600, not " + value));
+       return {};
+     }},
+    {"--max-duration",
+     [](std::string value, HostOptions& o) -> Outcome {
+       if (value == "off") {
+         o.max_duration.emplace(std::nullopt);
+         return {};
+       }
+       auto seconds = parse_max_duration(value);
+       if (!seconds)
+         return std::unexpected(
+             bad_input("--max-duration takes SECONDS, a whole number from 1 to " +
+                       std::to_string(max_duration_limit_sec) + " (a year), or off, not " + value));
+       o.max_duration.emplace(*seconds);
+       return {};
+     }},
 };
 
 // The option at the front of `args` that takes a value, applied; false when none is there.
@@ -154,6 +183,9 @@ void apply_host_options(const HostOptions& options, HostRecord& host) {
   if (options.protocol) host.protocol = *options.protocol;
   if (options.tags) host.tags = *options.tags;
   if (options.cli) host.cli = *options.cli;
+  if (options.legacy) host.legacy_algorithms = *options.legacy;
+  if (options.connect_timeout_sec) host.connect_timeout_sec = *options.connect_timeout_sec;
+  if (options.max_duration) host.max_duration_sec = *options.max_duration;
 }
 
 }  // namespace pendrel::desktop

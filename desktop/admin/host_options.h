@@ -24,6 +24,9 @@ struct HostOptions {
   std::optional<HostProtocol> protocol;
   std::optional<std::vector<std::string>> tags;  // every --tag, or empty for --no-tags
   std::optional<CliAccess> cli;
+  std::optional<LegacyAlgorithms> legacy;                    // --legacy on|off
+  std::optional<std::uint32_t> connect_timeout_sec;          // --connect-timeout SECONDS
+  std::optional<std::optional<std::uint32_t>> max_duration;  // --max-duration SECONDS|off
   CredentialOptions credentials;   // --password, --key FILE, --key-passphrase, --agent on|off
   PasswordSource password_source;  // --password-fd N
   bool json = false;

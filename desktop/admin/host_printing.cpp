@@ -61,11 +61,20 @@ std::string host_table(const std::vector<HostRecord>& hosts) {
 }
 
 std::string host_details(const HostRecord& host) {
-  return "id: " + host.id + "\nname: " + host.name + "\naddress: " + host.address +
-         "\nport: " + std::to_string(host.port) + "\nuser: " + host.username +
-         "\nprotocol: " + protocol_name(host.protocol) + "\ntags: " + joined_tags(host) +
-         "\ncli: " + on_off(host.cli) +
-         "\ncredential: " + (host.credential_ref.empty() ? "none" : "set") + "\n";
+  std::string text = "id: " + host.id + "\nname: " + host.name + "\naddress: " + host.address +
+                     "\nport: " + std::to_string(host.port) + "\nuser: " + host.username +
+                     "\nprotocol: " + protocol_name(host.protocol) +
+                     "\ntags: " + joined_tags(host) + "\ncli: " + on_off(host.cli) +
+                     "\ncredential: " + (host.credential_ref.empty() ? "none" : "set") + "\n";
+  // How the host is connected, which means nothing for this machine itself.
+  if (host.protocol == HostProtocol::ssh) {
+    text += std::string("legacy devices: ") +
+            (host.legacy_algorithms == LegacyAlgorithms::on ? "on" : "off") +
+            "\nconnect timeout: " + std::to_string(host.connect_timeout_sec) +
+            " s\nmax duration: " +
+            (host.max_duration_sec ? std::to_string(*host.max_duration_sec) + " s" : "off") + "\n";
+  }
+  return text;
 }
 
 }  // namespace pendrel::desktop

@@ -141,7 +141,8 @@ std::optional<ErrorBody> algorithm_mismatch_from(std::string_view libssh_message
   message += legacy == LegacyAlgorithms::on
                  ? "; even the legacy devices option does not cover them: update the server's "
                    "SSH configuration"
-                 : "; if the host is an old device, turn on its legacy devices option";
+                 : "; if the host is an old device, turn on its legacy devices option "
+                   "(pendrel-desktop host set HOST --legacy on)";
   return ssh_failure(ErrorCode::algorithm_mismatch, std::move(message));
 }
 

@@ -43,10 +43,10 @@ std::chrono::milliseconds RequestStop::wait_at_most(std::chrono::milliseconds ca
 ErrorBody RequestStop::failure(StopReason reason, const char* what) const {
   if (reason == StopReason::time_limit) {
     return ssh_failure(ErrorCode::canceled,
-                       std::string(what) + " ran longer than the host's limit of " +
+                       std::string(what) + " ran longer than the host's time limit of " +
                            std::to_string(max_duration_ ? max_duration_->count() : 0) +
-                           " s and was stopped; raise the host's maxDurationSec or make the "
-                           "work shorter");
+                           " s and was stopped; make the work shorter, or raise the limit "
+                           "with pendrel-desktop host set HOST --max-duration SECONDS|off");
   }
   return ssh_failure(ErrorCode::canceled,
                      std::string(what) + " was stopped because its caller went away");

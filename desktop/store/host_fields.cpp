@@ -79,6 +79,20 @@ std::optional<std::uint16_t> parse_port(std::string_view text) {
   return static_cast<std::uint16_t>(*value);
 }
 
+std::optional<std::uint32_t> parse_connect_timeout(std::string_view text) {
+  if (text.starts_with('+')) return std::nullopt;
+  auto value = parse_decimal_u32(text);
+  if (!value || *value == 0 || *value > max_connect_timeout_sec) return std::nullopt;
+  return value;
+}
+
+std::optional<std::uint32_t> parse_max_duration(std::string_view text) {
+  if (text.starts_with('+')) return std::nullopt;
+  auto value = parse_decimal_u32(text);
+  if (!value || *value == 0 || *value > max_duration_limit_sec) return std::nullopt;
+  return value;
+}
+
 std::optional<HostProtocol> parse_protocol(std::string_view text) {
   std::string upper(text);
   std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -101,6 +115,10 @@ FieldCheck check_host_record(const HostRecord& host) {
   for (const auto& tag : host.tags) {
     if (auto bad = named("tag", check_tag(tag))) return bad;
   }
+  if (host.connect_timeout_sec == 0 || host.connect_timeout_sec > max_connect_timeout_sec)
+    return "connect timeout must be from 1 to 3600 seconds";
+  if (host.max_duration_sec && *host.max_duration_sec == 0)
+    return "maximum duration must be at least 1 second";
   return std::nullopt;
 }
 

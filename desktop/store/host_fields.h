@@ -33,6 +33,16 @@ using FieldCheck = std::optional<std::string>;
 // A port number written in decimal, 1 to 65535; nothing otherwise.
 [[nodiscard]] std::optional<std::uint16_t> parse_port(std::string_view text);
 
+// Seconds written in decimal within the connect timeout's range (1 to 3600); nothing
+// otherwise.
+[[nodiscard]] std::optional<std::uint32_t> parse_connect_timeout(std::string_view text);
+
+// The longest a command's time limit may be: a year, in seconds.
+inline constexpr std::uint32_t max_duration_limit_sec = 366 * 24 * 3600;
+
+// Seconds written in decimal, 1 to max_duration_limit_sec; nothing otherwise.
+[[nodiscard]] std::optional<std::uint32_t> parse_max_duration(std::string_view text);
+
 // "SSH" or "LOCAL", case-insensitively; nothing otherwise.
 [[nodiscard]] std::optional<HostProtocol> parse_protocol(std::string_view text);
 

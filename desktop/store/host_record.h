@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@ enum class HostProtocol { ssh, local };
 enum class CliAccess { off, on };
 // On: an SSH host also offers the older key exchanges, host-key types, ciphers and MACs.
 enum class LegacyAlgorithms { off, on };
+
+// How long connecting an SSH host may take, in seconds.
+inline constexpr std::uint32_t default_connect_timeout_sec = 10;
+inline constexpr std::uint32_t max_connect_timeout_sec = 3600;
 
 struct HostRecord {
   std::string id;  // generated, short, stable
@@ -22,6 +27,10 @@ struct HostRecord {
   std::vector<std::string> tags;
   CliAccess cli = CliAccess::off;
   std::string credential_ref;  // key into the credentials file; empty when none
+  // How an SSH host is connected. The vault's copy is the one used; this one is for showing.
+  LegacyAlgorithms legacy_algorithms = LegacyAlgorithms::off;
+  std::uint32_t connect_timeout_sec = default_connect_timeout_sec;
+  std::optional<std::uint32_t> max_duration_sec;  // a command's time limit; none by default
 };
 
 // "SSH" or "LOCAL", as the hosts file and the answers spell it.

@@ -1,6 +1,7 @@
 #include "desktop/store/hosts_file.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <set>
 
 #include "desktop/store/host_fields.h"
@@ -58,6 +59,23 @@ std::expected<HostRecord, std::string> parse_host(simdjson::dom::element element
   auto cli = reader->boolean("cli");
   if (!cli) return Failure(cli.error());
   host.cli = cli->value_or(false) ? CliAccess::on : CliAccess::off;
+  auto legacy = reader->boolean("legacyAlgorithms");
+  if (!legacy) return Failure(legacy.error());
+  host.legacy_algorithms = legacy->value_or(false) ? LegacyAlgorithms::on : LegacyAlgorithms::off;
+  auto timeout = reader->unsigned_integer("connectTimeoutSec");
+  if (!timeout) return Failure(timeout.error());
+  if (*timeout) {
+    if (**timeout == 0 || **timeout > max_connect_timeout_sec)
+      return Failure("\"connectTimeoutSec\" must be from 1 to 3600");
+    host.connect_timeout_sec = static_cast<std::uint32_t>(**timeout);
+  }
+  auto duration = reader->unsigned_integer("maxDurationSec");
+  if (!duration) return Failure(duration.error());
+  if (*duration) {
+    if (**duration == 0 || **duration > UINT32_MAX)
+      return Failure("\"maxDurationSec\" must be from 1 to 4294967295");
+    host.max_duration_sec = static_cast<std::uint32_t>(**duration);
+  }
   auto credential = reader->string("credential");
   if (!credential) return Failure(credential.error());
   host.credential_ref = credential->value_or("");
@@ -112,7 +130,14 @@ void write_host_members(JsonWriter& writer, const HostRecord& host) {
       .begin_array();
   for (const auto& tag : host.tags)
     writer.string(tag);
-  writer.end_array().key("cli").boolean(host.cli == CliAccess::on);
+  writer.end_array()
+      .key("cli")
+      .boolean(host.cli == CliAccess::on)
+      .key("legacyAlgorithms")
+      .boolean(host.legacy_algorithms == LegacyAlgorithms::on)
+      .key("connectTimeoutSec")
+      .unsigned_integer(host.connect_timeout_sec);
+  if (host.max_duration_sec) writer.key("maxDurationSec").unsigned_integer(*host.max_duration_sec);
 }
 
 std::string encode_hosts(const std::vector<HostRecord>& hosts) {

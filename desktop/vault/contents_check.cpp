@@ -7,7 +7,6 @@
 namespace pendrel::desktop {
 namespace {
 
-constexpr std::uint32_t max_connect_timeout_sec = 3600;
 constexpr std::uint32_t max_idle_lock_minutes = 525600;
 
 using Check = std::expected<void, std::string>;

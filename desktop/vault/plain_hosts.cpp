@@ -20,6 +20,9 @@ std::vector<HostRecord> plain_hosts_from(const VaultContents& contents) {
     record.protocol = host.protocol;
     record.tags = host.tags;
     record.cli = host.cli;
+    record.legacy_algorithms = host.legacy_algorithms;
+    record.connect_timeout_sec = host.connect_timeout_sec;
+    record.max_duration_sec = host.max_duration_sec;
     // Only that a way to log in is stored, for `host show`; never what it is.
     if (has_credential(host)) record.credential_ref = "vault";
     plain.push_back(std::move(record));
@@ -35,6 +38,9 @@ void copy_listing(const HostRecord& record, VaultHost& host) {
   host.username = record.username;
   host.protocol = record.protocol;
   host.cli = record.cli;
+  host.legacy_algorithms = record.legacy_algorithms;
+  host.connect_timeout_sec = record.connect_timeout_sec;
+  host.max_duration_sec = record.max_duration_sec;
 }
 
 VaultContents contents_from_plain(const std::vector<HostRecord>& plain) {
@@ -53,6 +59,9 @@ std::optional<std::string> plain_disagreement(const HostRecord& plain, const Vau
   if (plain.username != vault.username) return "username";
   if (plain.protocol != vault.protocol) return "protocol";
   if (plain.cli != vault.cli) return "cli";
+  if (plain.legacy_algorithms != vault.legacy_algorithms) return "legacy devices option";
+  if (plain.connect_timeout_sec != vault.connect_timeout_sec) return "connect timeout";
+  if (plain.max_duration_sec != vault.max_duration_sec) return "time limit";
   return std::nullopt;
 }
 

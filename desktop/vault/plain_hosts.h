@@ -22,15 +22,16 @@ inline constexpr std::string_view vault_file_name = "vault.bin";
 // with a password, a key or the agent allowed has the credential reference "vault".
 [[nodiscard]] std::vector<HostRecord> plain_hosts_from(const VaultContents& contents);
 
-// The listing fields of `record` (name, tags, address, port, username, protocol, cli) onto
-// the vault's host; its other fields and its secrets stay as they are.
+// The listing fields of `record` (name, tags, address, port, username, protocol, cli, and the
+// SSH options: legacy algorithms, connect timeout, time limit) onto the vault's host; its
+// agent use and its secrets stay as they are.
 void copy_listing(const HostRecord& record, VaultHost& host);
 
 // The vault's record of every host of `plain`, secrets empty: what `init` takes over.
 [[nodiscard]] VaultContents contents_from_plain(const std::vector<HostRecord>& plain);
 
 // The first field in which the plain entry differs from the vault's host (address, port,
-// username, protocol, cli), or nothing when they agree.
+// username, protocol, cli, the SSH options), or nothing when they agree.
 [[nodiscard]] std::optional<std::string> plain_disagreement(const HostRecord& plain,
                                                             const VaultHost& vault);
 

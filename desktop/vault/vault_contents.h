@@ -33,8 +33,8 @@ struct VaultHost {
   HostProtocol protocol = HostProtocol::ssh;
   CliAccess cli = CliAccess::off;
   LegacyAlgorithms legacy_algorithms = LegacyAlgorithms::off;
-  std::uint32_t connect_timeout_sec = 10;         // 1..3600
-  std::optional<std::uint32_t> max_duration_sec;  // >= 1 when present
+  std::uint32_t connect_timeout_sec = default_connect_timeout_sec;  // 1..3600
+  std::optional<std::uint32_t> max_duration_sec;                    // >= 1 when present
   AgentUse agent = AgentUse::off;
   HostCredentials credentials;
 };

@@ -39,7 +39,7 @@ _pendrel_desktop() {
   fi
 
   local host_options='--address --port --user --protocol --tag --cli --json --password --key
-    --key-passphrase --agent --password-fd'
+    --key-passphrase --agent --legacy --connect-timeout --max-duration --password-fd'
   case ${COMP_WORDS[1]} in
     host)
       if ((COMP_CWORD == 2)); then
@@ -48,13 +48,14 @@ _pendrel_desktop() {
       fi
       case $prev in
         --protocol) COMPREPLY=($(compgen -W 'SSH LOCAL' -- "$cur")); return 0 ;;
-        --cli | --agent) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return 0 ;;
+        --cli | --agent | --legacy) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return 0 ;;
+        --max-duration) COMPREPLY=($(compgen -W 'off' -- "$cur")); return 0 ;;
         --key)
           compopt -o filenames 2>/dev/null
           mapfile -t COMPREPLY < <(compgen -f -- "$cur")
           return 0
           ;;
-        --address | --port | --user | --tag | --name | --password-fd) return 0 ;;
+        --address | --port | --user | --tag | --name | --password-fd | --connect-timeout) return 0 ;;
       esac
       case ${COMP_WORDS[2]} in
         add)

@@ -97,20 +97,29 @@ TEST_F(AdminTest, AddsChangesListsShowsAndRemovesHosts) {
             R"({"id":")" + web + R"(","name":"web-1","address":"10.0.0.5","port":22,"username":")" +
                 login_name() +
                 R"(",)"
-                R"("protocol":"SSH","tags":["prod"],"cli":true,"hasCredential":false})"
+                R"("protocol":"SSH","tags":["prod"],"cli":true,"legacyAlgorithms":false,)"
+                R"("connectTimeoutSec":10,"hasCredential":false})"
                 "\n");
   ok({"host", "set", db, "--name", "db-2", "--tag", "a", "--tag", "b", "--cli", "on"});
-  ok({"host", "set", "web-1", "--no-tags", "--cli", "off"});
+  ok({"host", "set", "web-1", "--no-tags", "--cli", "off", "--legacy", "on", "--connect-timeout",
+      "5", "--max-duration", "30"});
   EXPECT_EQ(ok({"host", "list", "--json"}),
             R"([{"id":")" + web +
                 R"(","name":"web-1","address":"10.0.0.5","port":22,"username":")" + login_name() +
                 R"(",)"
-                R"("protocol":"SSH","tags":[],"cli":false,"hasCredential":false},)"
+                R"("protocol":"SSH","tags":[],"cli":false,"legacyAlgorithms":true,)"
+                R"("connectTimeoutSec":5,"maxDurationSec":30,"hasCredential":false},)"
                 R"({"id":")" +
                 db +
                 R"(","name":"db-2","address":"db.local","port":2222,"username":"deploy",)"
-                R"("protocol":"LOCAL","tags":["a","b"],"cli":true,"hasCredential":false}])"
+                R"("protocol":"LOCAL","tags":["a","b"],"cli":true,"legacyAlgorithms":false,)"
+                R"("connectTimeoutSec":10,"hasCredential":false}])"
                 "\n");
+  EXPECT_NE(ok({"host", "show", "web-1"})
+                .find("legacy devices: on\nconnect timeout: 5 s\nmax duration: 30 s\n"),
+            std::string::npos);
+  ok({"host", "set", "web-1", "--max-duration", "off"});
+  EXPECT_EQ(ok({"host", "show", "web-1", "--json"}).find("maxDurationSec"), std::string::npos);
   std::string table = ok({"host", "list"});
   EXPECT_NE(table.find("db-2"), std::string::npos) << table;
   EXPECT_NE(table.find("a,b"), std::string::npos) << table;
@@ -141,6 +150,11 @@ TEST_F(AdminTest, RefusesBadInputAndLeavesTheFileAlone) {
       {{"host", "add", "x", "--address", "h", "--user", "o'brien"}, 1, "--user"},
       {{"host", "add", "x", "--address", "h", "--protocol", "telnet"}, 1, "--protocol"},
       {{"host", "add", "x", "--address", "h", "--cli", "yes"}, 1, "--cli"},
+      {{"host", "add", "x", "--address", "h", "--legacy", "yes"}, 1, "--legacy takes on or off"},
+      {{"host", "add", "x", "--address", "h", "--connect-timeout", "0"}, 1, "from 1 to 3600"},
+      {{"host", "set", "solo", "--connect-timeout", "3601"}, 1, "from 1 to 3600, not 3601"},
+      {{"host", "set", "solo", "--max-duration", "0"}, 1, "--max-duration takes SECONDS"},
+      {{"host", "set", "solo", "--max-duration", "-5"}, 1, "or off, not -5"},
       {{"host", "add", "x", "--address", "h", "--tag", "two words"}, 1, "--tag"},
       {{"host", "add", "x", "y", "--address", "h"}, 1, "unexpected argument y"},
       {{"host", "add", "x", "--address", "h", "--bogus"}, 1, "unknown option --bogus"},

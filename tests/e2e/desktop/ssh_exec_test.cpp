@@ -1,6 +1,6 @@
 // SSH hosts through the real pendrel and service against a real sshd: the host key from
-// unknown to trusted to changed, exec's answers, the ways a login succeeds or fails, and a
-// remote command that ends with its killed caller.
+// unknown to trusted to changed, exec's answers, the ways a login succeeds or fails, a host's
+// connection options, and a remote command that ends with its killed caller.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -145,6 +145,38 @@ TEST_F(SshScene, ServersWithSecondStepsOrWithoutSftp) {
     RunResult result = pendrel(args);
     EXPECT_EQ(code_of(result), c.code) << result.out << result.err;
   }
+}
+
+// The connection options a person sets on a host: the time limit ends a long command, and a
+// server that knows only old algorithms is refused until the host's legacy devices option is
+// on. Each change reaches the running service at once.
+TEST_F(SshScene, TheTimeLimitAndTheLegacyDevicesOptionOfAHost) {
+  std::string limited = add_host(
+      "limited", {"--key", key_file("limited.key", server->plain_key()), "--max-duration", "1"});
+  trust_host_key(limited);
+  start_service();
+  RunResult ended = pendrel({"exec", limited, "sleep 30"});
+  EXPECT_EQ(code_of(ended), "canceled") << ended.out;
+  EXPECT_NE(ended.out.find("time limit of 1 s"), std::string::npos) << ended.out;
+  EXPECT_NE(ended.out.find("--max-duration"), std::string::npos) << ended.out;
+
+  server.emplace(SshdVariant::legacy_only);
+  std::string old = add_key_host("old-device");
+  RunResult refused = pendrel({"exec", old, "true"});
+  EXPECT_EQ(code_of(refused), "algorithm_mismatch") << refused.out;
+  EXPECT_NE(refused.out.find("key exchange"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("--legacy on"), std::string::npos) << refused.out;
+
+  ASSERT_EQ(admin({"host", "set", old, "--legacy", "on", "--password-fd", "0"}, lines({ssh_master}))
+                .exit_code,
+            0)
+      << outputs;
+  EXPECT_NE(admin({"host", "show", old, "--json"}).out.find(R"("legacyAlgorithms":true)"),
+            std::string::npos);
+  trust_host_key(old);  // its key exchange needs the option as well
+  RunResult served = pendrel({"exec", old, "echo served"});
+  EXPECT_EQ(code_of(served), "ok") << served.out << served.err;
+  EXPECT_NE(served.out.find(R"("stdout":"served\n")"), std::string::npos) << served.out;
 }
 
 // Starts pendrel without waiting for it, its output on /dev/null; the caller ends it.

@@ -40,7 +40,7 @@ TEST(SshRules, NegotiationFailuresNameTheMethodAndTheOption) {
   EXPECT_EQ(kex->message,
             "the server and this program share no key exchange algorithm (the server offers: "
             "diffie-hellman-group1-sha1); if the host is an old device, turn on its legacy "
-            "devices option");
+            "devices option (pendrel-desktop host set HOST --legacy on)");
   const auto mac = algorithm_mismatch_from(
       "kex error : no match for method mac algo client->server: server [umac-32], client [x]",
       LegacyAlgorithms::on);

@@ -14,7 +14,8 @@ namespace {
 
 constexpr std::string_view good_host =
     R"({"id":"k3x9q2ma","name":"web-1","address":"10.0.0.5","port":22,"username":"deploy",)"
-    R"("protocol":"SSH","tags":["prod"],"cli":true,"credential":"c1"})";
+    R"("protocol":"SSH","tags":["prod"],"cli":true,"legacyAlgorithms":true,)"
+    R"("connectTimeoutSec":5,"maxDurationSec":60,"credential":"c1"})";
 
 TEST(HostsFile, RoundTripsEveryField) {
   auto hosts =
@@ -29,6 +30,9 @@ TEST(HostsFile, RoundTripsEveryField) {
   EXPECT_EQ(host.tags, std::vector<std::string>{"prod"});
   EXPECT_EQ(host.cli, CliAccess::on);
   EXPECT_EQ(host.credential_ref, "c1");
+  EXPECT_EQ(host.legacy_algorithms, LegacyAlgorithms::on);
+  EXPECT_EQ(host.connect_timeout_sec, 5u);
+  EXPECT_EQ(host.max_duration_sec, 60u);
 }
 
 TEST(HostsFile, RefusesBadInputWithAReasonNamingTheField) {
@@ -56,6 +60,12 @@ TEST(HostsFile, RefusesBadInputWithAReasonNamingTheField) {
        "\"cli\" must be true or false"},
       {with(R"({"id":"a1","name":"n","address":"h","username":"u","tags":[1]})"),
        "\"tags\" must hold strings"},
+      {with(R"({"id":"a1","name":"n","address":"h","username":"u","connectTimeoutSec":0})"),
+       "\"connectTimeoutSec\" must be from 1 to 3600"},
+      {with(R"({"id":"a1","name":"n","address":"h","username":"u","maxDurationSec":0})"),
+       "\"maxDurationSec\" must be from 1"},
+      {with(R"({"id":"a1","name":"n","address":"h","username":"u","legacyAlgorithms":"on"})"),
+       "\"legacyAlgorithms\" must be true or false"},
       {with(R"({"id":"A1","name":"n","address":"h","username":"u"})"), "id may hold only"},
       {with(R"({"id":"a1","name":"n","address":"h","username":"a;b"})"), "username must not"},
       {with(R"({"id":"a1","name":"n","address":"h","username":"-x"})"), "username must not"},

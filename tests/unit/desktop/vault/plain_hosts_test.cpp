@@ -15,6 +15,9 @@ VaultContents one_host() {
   host.port = 2222;
   host.username = "deploy";
   host.cli = CliAccess::on;
+  host.legacy_algorithms = LegacyAlgorithms::on;
+  host.connect_timeout_sec = 5;
+  host.max_duration_sec = 60;
   host.credentials.password = SecretString::copy_of("hunter2-secret");
   contents.hosts.emplace("k3x9q2ma", std::move(host));
   return contents;
@@ -31,6 +34,9 @@ TEST(PlainHosts, EveryRoutingFieldEditedInThePlainCopyIsNoticed) {
       {"username", [](HostRecord& h) { h.username = "root"; }},
       {"protocol", [](HostRecord& h) { h.protocol = HostProtocol::local; }},
       {"cli", [](HostRecord& h) { h.cli = CliAccess::off; }},
+      {"legacy devices option", [](HostRecord& h) { h.legacy_algorithms = LegacyAlgorithms::off; }},
+      {"connect timeout", [](HostRecord& h) { h.connect_timeout_sec = 10; }},
+      {"time limit", [](HostRecord& h) { h.max_duration_sec.reset(); }},
   };
   VaultContents contents = one_host();
   const VaultHost& stored = contents.hosts.at("k3x9q2ma");
