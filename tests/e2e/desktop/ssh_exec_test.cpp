@@ -147,10 +147,11 @@ TEST_F(SshScene, ServersWithSecondStepsOrWithoutSftp) {
   }
 }
 
-// The connection options a person sets on a host: the time limit ends a long command, and a
-// server that knows only old algorithms is refused until the host's legacy devices option is
-// on. Each change reaches the running service at once.
-TEST_F(SshScene, TheTimeLimitAndTheLegacyDevicesOptionOfAHost) {
+// The connection options a person sets on a host: the time limit ends a long command, the
+// connect timeout gives up on a server that never answers, and a server that knows only old
+// algorithms is refused until the host's legacy devices option is on. Each change reaches the
+// running service at once.
+TEST_F(SshScene, TheConnectionOptionsAPersonSetsOnAHost) {
   std::string limited = add_host(
       "limited", {"--key", key_file("limited.key", server->plain_key()), "--max-duration", "1"});
   trust_host_key(limited);
@@ -159,6 +160,13 @@ TEST_F(SshScene, TheTimeLimitAndTheLegacyDevicesOptionOfAHost) {
   EXPECT_EQ(code_of(ended), "canceled") << ended.out;
   EXPECT_NE(ended.out.find("time limit of 1 s"), std::string::npos) << ended.out;
   EXPECT_NE(ended.out.find("--max-duration"), std::string::npos) << ended.out;
+
+  SilentListener silent;
+  std::string mute =
+      add_host("mute", {"--password", "--connect-timeout", "1"}, {"whatever-1"}, silent.port());
+  RunResult waited = pendrel({"exec", mute, "true"});
+  EXPECT_EQ(code_of(waited), "connect_failed") << waited.out;
+  EXPECT_NE(waited.out.find("within 1 s"), std::string::npos) << waited.out;
 
   server.emplace(SshdVariant::legacy_only);
   std::string old = add_key_host("old-device");
