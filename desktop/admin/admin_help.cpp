@@ -45,9 +45,9 @@ The vault (passwords, keys and where they may be sent):
   pendrel-desktop unlock             let the running service use it
   pendrel-desktop lock [--all]       forget it again; --all also refuses every request
   pendrel-desktop passwd             change the master password
-  --password-fd N (init, unlock, passwd, host add|set|remove, hostkey) reads each password
-  as one line from descriptor N instead of the terminal: for scripts, and anyone who can
-  read that descriptor or what is behind it learns the password.
+  --password-fd N (init, unlock, passwd, host add|set|remove, hostkey, rules, cli,
+  autolock, pin) reads each password as one line from descriptor N instead of the terminal:
+  for scripts, and anyone who can read that descriptor or what is behind it learns it.
 
 Switches:
   pendrel-desktop cli on|off         allow command-line access (pendrel) at all
