@@ -55,21 +55,54 @@ std::map<std::string, std::string> base_environment(const std::string& home) {
   return {{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"HOME", home}, {"PENDREL_LANG", "en"}};
 }
 
+namespace {
+
+// argv or envp for execve: pointers into `storage`, which must outlive them.
+std::vector<char*> exec_vector(std::vector<std::string>& storage) {
+  std::vector<char*> pointers;
+  for (auto& entry : storage)
+    pointers.push_back(entry.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+std::vector<std::string> environment_entries(const std::map<std::string, std::string>& env) {
+  std::vector<std::string> entries;
+  for (const auto& [name, value] : env)
+    entries.push_back(name + "=" + value);
+  return entries;
+}
+
+}  // namespace
+
+pid_t spawn_detached(std::string program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env) {
+  if (program.empty()) program = pendrel_binary();
+  std::vector<std::string> argv_storage{program};
+  argv_storage.insert(argv_storage.end(), args.begin(), args.end());
+  std::vector<char*> argv = exec_vector(argv_storage);
+  std::vector<std::string> env_storage = environment_entries(env);
+  std::vector<char*> envp = exec_vector(env_storage);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::close_range(3, ~0u, 0);
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
 RunResult run_pendrel(const RunOptions& options) {
   std::string program = options.program.empty() ? pendrel_binary() : options.program;
   std::vector<std::string> argv_storage{program};
   argv_storage.insert(argv_storage.end(), options.args.begin(), options.args.end());
-  std::vector<char*> argv;
-  for (auto& arg : argv_storage)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_storage;
-  for (const auto& [name, value] : options.env)
-    env_storage.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : env_storage)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = exec_vector(argv_storage);
+  std::vector<std::string> env_storage = environment_entries(options.env);
+  std::vector<char*> envp = exec_vector(env_storage);
 
   Pipe in = make_pipe();
   Pipe err = make_pipe();

@@ -2,6 +2,8 @@
 // output on a pipe (JSON mode) or on a pseudo-terminal (text mode), standard error apart.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -38,5 +40,10 @@ struct RunResult {
 [[nodiscard]] std::map<std::string, std::string> base_environment(const std::string& home);
 
 RunResult run_pendrel(const RunOptions& options);
+
+// Starts `program` (empty: pendrel) with `args` and exactly `env`, its standard streams on
+// /dev/null and no other descriptor, without waiting for it: the caller ends and reaps it.
+pid_t spawn_detached(std::string program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env);
 
 }  // namespace pendrel::testing

@@ -17,34 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Starts pendrel without waiting for it, its output on /dev/null; the caller ends it.
-pid_t spawn_pendrel(const DesktopScene& scene, std::vector<std::string> args) {
-  std::vector<std::string> env_storage;
-  for (const auto& [name, value] : scene.env)
-    env_storage.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : env_storage)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::string program = pendrel_binary();
-  args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  for (auto& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::close_range(3, ~0u, 0);
-    ::execve(program.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
 // The pid a command wrote into `path`, once it is there.
 pid_t wait_for_pid_file(const std::string& path) {
   for (int attempt = 0; attempt < 500; ++attempt) {
@@ -69,7 +41,7 @@ class Concurrency : public ::testing::Test {
 
 TEST_F(Concurrency, ALongExecBlocksNobodyAndEndsWhenItsCallerIsKilled) {
   std::string pid_file = scene.home / "long.pid";
-  pid_t caller = spawn_pendrel(scene, {"exec", "here", "echo $$ > " + pid_file + "; sleep 300"});
+  pid_t caller = scene.spawn_pendrel({"exec", "here", "echo $$ > " + pid_file + "; sleep 300"});
   ASSERT_GT(caller, 0);
   pid_t command = wait_for_pid_file(pid_file);
   ASSERT_GT(command, 0) << service.stderr_text();

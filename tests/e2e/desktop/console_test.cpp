@@ -123,30 +123,8 @@ class Console : public ::testing::Test {
   }
 
   // pendrel started apart, with its output on /dev/null, for a test to kill.
-  pid_t spawn_pendrel(std::vector<std::string> args) const {
-    std::vector<std::string> storage{pendrel_binary()};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : storage)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_storage;
-    for (const auto& [name, value] : scene.env)
-      env_storage.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& entry : env_storage)
-      envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    pid_t child = ::fork();
-    if (child == 0) {
-      int null = ::open("/dev/null", O_RDWR);
-      ::dup2(null, 0);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-    return child;
+  pid_t spawn_pendrel(const std::vector<std::string>& args) const {
+    return scene.spawn_pendrel(args);
   }
 
   std::string marker(std::string_view name) const { return scene.home / std::string(name); }

@@ -26,6 +26,10 @@ struct DesktopScene {
                                   StdoutMode mode = StdoutMode::pipe) const {
     return run_pendrel({.args = std::move(args), .env = env, .stdout_mode = mode});
   }
+  // pendrel started apart, with its output on /dev/null, for a test to kill and reap.
+  [[nodiscard]] pid_t spawn_pendrel(const std::vector<std::string>& args) const {
+    return spawn_detached({}, args, env);
+  }
   [[nodiscard]] std::string audit() const { return read_file(data_dir + "/logs/audit.jsonl"); }
 };
 

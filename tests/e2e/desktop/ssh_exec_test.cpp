@@ -187,43 +187,15 @@ TEST_F(SshScene, TheConnectionOptionsAPersonSetsOnAHost) {
   EXPECT_NE(served.out.find(R"("stdout":"served\n")"), std::string::npos) << served.out;
 }
 
-// Starts pendrel without waiting for it, its output on /dev/null; the caller ends it.
-pid_t spawn_pendrel(const DesktopScene& scene, std::vector<std::string> args) {
-  std::vector<std::string> env_storage;
-  for (const auto& [name, value] : scene.env)
-    env_storage.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : env_storage)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::string program = pendrel_binary();
-  args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  for (auto& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::close_range(3, ~0u, 0);
-    ::execve(program.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
 TEST_F(SshScene, AKilledCallerEndsTheRemoteCommand) {
   std::string id = add_key_host("long");
   trust_host_key(id);
   start_service();
   // The remote user writes its pid where the test can read it: the server runs on this machine.
   std::string pid_file = server->files_dir() + "/long.pid";
-  pid_t caller = spawn_pendrel(scene, {"exec", id,
-                                       "echo $$ > " + pid_file + ".tmp && mv " + pid_file +
-                                           ".tmp " + pid_file + " && exec sleep 300"});
+  pid_t caller = scene.spawn_pendrel({"exec", id,
+                                      "echo $$ > " + pid_file + ".tmp && mv " + pid_file + ".tmp " +
+                                          pid_file + " && exec sleep 300"});
   ASSERT_GT(caller, 0);
   pid_t remote = -1;
   for (int tries = 0; tries < 1000 && remote <= 0; ++tries) {
