@@ -140,15 +140,8 @@ Outcome remove_host(const AdminContext& context, Arguments& args) {
   std::string wanted(args.take());
   bool json = false;
   PasswordSource source;
-  while (!args.done()) {
-    if (args.flag("--json")) {
-      json = true;
-      continue;
-    }
-    auto fd = take_password_fd(args, source);
-    if (!fd) return std::unexpected(fd.error());
-    if (!*fd) break;
-  }
+  if (auto taken = take_json_and_password_fd(args, json, source); !taken)
+    return std::unexpected(taken.error());
   if (auto end = expect_end(args); !end) return end;
   auto edit = HostsEdit::begin(context, source, false);
   if (!edit) return std::unexpected(edit.error());

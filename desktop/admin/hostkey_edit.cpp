@@ -4,6 +4,7 @@
 
 #include "desktop/admin/admin_channel.h"
 #include "desktop/admin/password_option.h"
+#include "desktop/admin/vault_change.h"
 #include "desktop/store/host_lookup.h"
 #include "desktop/vault/plain_hosts.h"
 #include "desktop/vault/vault_contents.h"
@@ -24,16 +25,10 @@ std::expected<HostKeyEdit, AdminFailure> HostKeyEdit::begin(const AdminContext& 
                     "pendrel-desktop init"));
     return std::unexpected(bad_input("the vault cannot be read: " + present.error().detail));
   }
-  auto master = ask_password(source, master_prompt);
-  if (!master) return std::unexpected(master.error());
-  auto vault = UnlockedVault::open(path, *master);
-  if (!vault) {
-    return std::unexpected(bad_input(vault.error().failure == VaultFailure::wrong_password
-                                         ? "wrong password; nothing changed"
-                                         : "the vault cannot be opened: " + vault.error().detail));
-  }
+  auto opened = open_with_master_password(path, source);
+  if (!opened) return std::unexpected(opened.error());
   // Looked up as the host commands do, but among the vault's own hosts.
-  auto hosts = plain_hosts_from(vault->contents());
+  auto hosts = plain_hosts_from(opened->vault.contents());
   auto found = find_saved_host(hosts, wanted);
   if (!found) {
     if (found.error().code == "host_not_found")
@@ -41,14 +36,14 @@ std::expected<HostKeyEdit, AdminFailure> HostKeyEdit::begin(const AdminContext& 
     return std::unexpected(bad_input(found.error().message));
   }
   edit.id_ = hosts[*found].id;
-  const VaultHost& host = vault->contents().hosts.at(edit.id_);
+  const VaultHost& host = opened->vault.contents().hosts.at(edit.id_);
   if (host.protocol == HostProtocol::local)
     return std::unexpected(bad_input("host " + host.name +
                                      " is LOCAL: it runs on this machine, with no SSH server "
                                      "and so no host key"));
   edit.endpoint_ = host_key_entry(host.address, host.port);
-  edit.master_ = std::move(*master);
-  edit.vault_.emplace(std::move(*vault));
+  edit.master_ = std::move(opened->master);
+  edit.vault_.emplace(std::move(opened->vault));
   return edit;
 }
 

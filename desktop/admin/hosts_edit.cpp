@@ -6,6 +6,7 @@
 
 #include "desktop/admin/admin_channel.h"
 #include "desktop/admin/password_option.h"
+#include "desktop/admin/vault_change.h"
 #include "desktop/store/atomic_file.h"
 #include "desktop/store/hosts_file.h"
 #include "desktop/vault/plain_hosts.h"
@@ -51,17 +52,11 @@ std::expected<HostsEdit, AdminFailure> HostsEdit::begin(const AdminContext& cont
   }
   if (!present)
     return std::unexpected(bad_input("the vault cannot be read: " + present.error().detail));
-  auto master = ask_password(source, master_prompt);
-  if (!master) return std::unexpected(master.error());
-  auto vault = UnlockedVault::open(path, *master);
-  if (!vault) {
-    return std::unexpected(bad_input(vault.error().failure == VaultFailure::wrong_password
-                                         ? "wrong password; nothing changed"
-                                         : "the vault cannot be opened: " + vault.error().detail));
-  }
-  edit.master_ = std::move(*master);
-  edit.hosts_ = plain_hosts_from(vault->contents());
-  edit.vault_.emplace(std::move(*vault));
+  auto opened = open_with_master_password(path, source);
+  if (!opened) return std::unexpected(opened.error());
+  edit.master_ = std::move(opened->master);
+  edit.hosts_ = plain_hosts_from(opened->vault.contents());
+  edit.vault_.emplace(std::move(opened->vault));
   return edit;
 }
 

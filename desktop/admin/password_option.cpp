@@ -37,6 +37,20 @@ std::expected<bool, AdminFailure> take_password_fd(Arguments& args, PasswordSour
   return true;
 }
 
+std::expected<void, AdminFailure> take_json_and_password_fd(Arguments& args, bool& json,
+                                                            PasswordSource& source) {
+  while (!args.done()) {
+    if (args.flag("--json")) {
+      json = true;
+      continue;
+    }
+    auto fd = take_password_fd(args, source);
+    if (!fd) return std::unexpected(fd.error());
+    if (!*fd) break;
+  }
+  return {};
+}
+
 std::expected<SecretString, AdminFailure> ask_password(const PasswordSource& source,
                                                        std::string_view prompt) {
   auto password = read_password(source, prompt);

@@ -14,6 +14,12 @@ namespace pendrel::desktop {
 [[nodiscard]] std::expected<bool, AdminFailure> take_password_fd(Arguments& args,
                                                                  PasswordSource& source);
 
+// Consumes `--json` and `--password-fd N`, in any order, for as long as one of them is next;
+// `json` becomes true when --json was among them.
+[[nodiscard]] std::expected<void, AdminFailure> take_json_and_password_fd(Arguments& args,
+                                                                          bool& json,
+                                                                          PasswordSource& source);
+
 // The password, or a failure that says why none was read.
 [[nodiscard]] std::expected<SecretString, AdminFailure> ask_password(const PasswordSource& source,
                                                                      std::string_view prompt);

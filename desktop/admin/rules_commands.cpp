@@ -142,15 +142,8 @@ void print_rules_text(const RuleSettings& settings) {
 Outcome list(const AdminContext& context, Arguments& args) {
   bool json = false;
   PasswordSource source;
-  while (!args.done()) {
-    if (args.flag("--json")) {
-      json = true;
-      continue;
-    }
-    auto fd = take_password_fd(args, source);
-    if (!fd) return std::unexpected(fd.error());
-    if (!*fd) break;
-  }
+  if (auto taken = take_json_and_password_fd(args, json, source); !taken)
+    return std::unexpected(taken.error());
   if (auto end = expect_end(args); !end) return end;
   auto kept = kept_rules(context, source);
   if (!kept) return std::unexpected(kept.error());

@@ -13,6 +13,17 @@
 
 namespace pendrel::desktop {
 
+// The vault opened by a person, with the master password kept for the reload after the change.
+struct OpenedVault {
+  UnlockedVault vault;
+  SecretString master;
+};
+
+// Asks the master password from `source` and opens the vault at `path` with it. A wrong
+// password, or a vault that cannot be opened, is the failure and nothing changes.
+[[nodiscard]] std::expected<OpenedVault, AdminFailure> open_with_master_password(
+    const std::string& path, const PasswordSource& source);
+
 class VaultChange {
  public:
   // Nothing when there is no vault at all; otherwise asks the master password from `source`
