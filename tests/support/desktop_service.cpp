@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/run_pendrel.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::testing {
@@ -143,13 +144,7 @@ DesktopService::DesktopService(std::map<std::string, std::string> env, std::stri
                                bool wait)
     : data_dir_(std::move(data_dir)) {
   std::string program = desktop_binary();
-  std::vector<std::string> env_storage;
-  for (const auto& [name, value] : env)
-    env_storage.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : env_storage)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  ExecEnvironment envp(env);
   std::string serve = "serve";
   char* argv[] = {program.data(), serve.data(), nullptr};
   std::string err_path = stderr_path();

@@ -66,14 +66,13 @@ std::vector<char*> exec_vector(std::vector<std::string>& storage) {
   return pointers;
 }
 
-std::vector<std::string> environment_entries(const std::map<std::string, std::string>& env) {
-  std::vector<std::string> entries;
-  for (const auto& [name, value] : env)
-    entries.push_back(name + "=" + value);
-  return entries;
-}
-
 }  // namespace
+
+ExecEnvironment::ExecEnvironment(const std::map<std::string, std::string>& env) {
+  for (const auto& [name, value] : env)
+    entries_.push_back(name + "=" + value);
+  pointers_ = exec_vector(entries_);
+}
 
 pid_t spawn_detached(std::string program, const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env) {
@@ -81,8 +80,7 @@ pid_t spawn_detached(std::string program, const std::vector<std::string>& args,
   std::vector<std::string> argv_storage{program};
   argv_storage.insert(argv_storage.end(), args.begin(), args.end());
   std::vector<char*> argv = exec_vector(argv_storage);
-  std::vector<std::string> env_storage = environment_entries(env);
-  std::vector<char*> envp = exec_vector(env_storage);
+  ExecEnvironment envp(env);
   pid_t pid = ::fork();
   if (pid == 0) {
     int null = ::open("/dev/null", O_RDWR);
@@ -101,8 +99,7 @@ RunResult run_pendrel(const RunOptions& options) {
   std::vector<std::string> argv_storage{program};
   argv_storage.insert(argv_storage.end(), options.args.begin(), options.args.end());
   std::vector<char*> argv = exec_vector(argv_storage);
-  std::vector<std::string> env_storage = environment_entries(options.env);
-  std::vector<char*> envp = exec_vector(env_storage);
+  ExecEnvironment envp(options.env);
 
   Pipe in = make_pipe();
   Pipe err = make_pipe();

@@ -41,6 +41,19 @@ struct RunResult {
 
 RunResult run_pendrel(const RunOptions& options);
 
+// `env` as execve takes it: "NAME=value" strings and a null-ended array of pointers into them.
+class ExecEnvironment {
+ public:
+  explicit ExecEnvironment(const std::map<std::string, std::string>& env);
+  ExecEnvironment(const ExecEnvironment&) = delete;
+  ExecEnvironment& operator=(const ExecEnvironment&) = delete;
+  [[nodiscard]] char** data() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> entries_;
+  std::vector<char*> pointers_;
+};
+
 // Starts `program` (empty: pendrel) with `args` and exactly `env`, its standard streams on
 // /dev/null and no other descriptor, without waiting for it: the caller ends and reaps it.
 pid_t spawn_detached(std::string program, const std::vector<std::string>& args,

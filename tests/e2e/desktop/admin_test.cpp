@@ -217,13 +217,7 @@ TEST_F(AdminTest, LogPrintsTheLastLines) {
 class RunningService {
  public:
   explicit RunningService(const std::map<std::string, std::string>& env) {
-    std::vector<std::string> env_storage;
-    for (const auto& [name, value] : env)
-      env_storage.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& entry : env_storage)
-      envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    ExecEnvironment envp(env);
     std::string program = desktop_binary();
     char serve[] = "serve";
     char* argv[] = {program.data(), serve, nullptr};

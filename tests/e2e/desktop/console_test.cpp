@@ -29,13 +29,7 @@ constexpr std::string_view pin = "246813";
 class TerminalConsole {
  public:
   explicit TerminalConsole(const std::map<std::string, std::string>& env) {
-    std::vector<std::string> env_storage;
-    for (const auto& [name, value] : env)
-      env_storage.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& entry : env_storage)
-      envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    ExecEnvironment envp(env);
     std::string program = desktop_binary();
     std::string command = "console";
     char* argv[] = {program.data(), command.data(), nullptr};

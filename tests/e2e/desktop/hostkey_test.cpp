@@ -65,16 +65,11 @@ class HostKey : public ::testing::Test {
   std::pair<int, std::string> run_on_terminal(std::vector<std::string> args, std::string typed) {
     args.insert(args.begin(), desktop_binary());
     args.insert(args.end(), {"--password-fd", "3"});
-    std::vector<std::string> env_lines;
-    for (const auto& [name, value] : scene.env)
-      env_lines.push_back(name + "=" + value);
-    std::vector<char*> argv, envp;
+    ExecEnvironment envp(scene.env);
+    std::vector<char*> argv;
     for (auto& arg : args)
       argv.push_back(arg.data());
-    for (auto& line : env_lines)
-      envp.push_back(line.data());
     argv.push_back(nullptr);
-    envp.push_back(nullptr);
     int password_pipe[2];
     if (::pipe(password_pipe) != 0) return {-1, "no pipe"};
     std::string password_line = std::string(master) + "\n";

@@ -40,13 +40,7 @@ std::pair<int, std::string> run_on_terminal(const std::map<std::string, std::str
   for (auto& arg : storage)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
-  std::vector<std::string> env_storage;
-  for (const auto& [name, value] : env)
-    env_storage.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : env_storage)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  ExecEnvironment envp(env);
   int terminal = -1;
   pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
   if (child == 0) {
@@ -311,14 +305,8 @@ TEST(VaultMemory, AnotherProcessOfTheSameUserCannotReadTheServiceMemory) {
   std::string program = desktop_binary();
   if (user && exit_code_of(as_user(user, [&] { return ::access(program.c_str(), X_OK); })) != 0)
     GTEST_SKIP() << user->name << " cannot run " << program;
-  std::vector<std::string> env_storage;
-  for (const auto& [name, value] : scene.env)
-    env_storage.push_back(name + "=" + value);
+  ExecEnvironment envp(scene.env);
   pid_t service = as_user(user, [&] {
-    std::vector<char*> envp;
-    for (auto& entry : env_storage)
-      envp.push_back(entry.data());
-    envp.push_back(nullptr);
     char serve[] = "serve";
     char* argv[] = {program.data(), serve, nullptr};
     int quiet = ::open("/dev/null", O_RDWR);
