@@ -195,7 +195,7 @@ TEST_F(Vault, StatesOfAnSshHostFromNoVaultToTheWholeApplicationLocked) {
 }
 
 TEST_F(Vault, LocksItselfAfterTheIdleTime) {
-  scene.env["PENDREL_DESKTOP_TEST_IDLE_LOCK_SECONDS"] = "1";
+  scene.env["PENDREL_DESKTOP_TEST_IDLE_LOCK_SECONDS"] = "3";
   init_vault();
   std::string id = add_ssh_host("agent", {"--agent", "on"}, with_fd(master));
   DesktopService service(scene.env, scene.data_dir);
@@ -204,10 +204,10 @@ TEST_F(Vault, LocksItselfAfterTheIdleTime) {
   EXPECT_EQ(exec_code(id), "connect_failed");
   // Watched in the log: a request would count as use and keep it open.
   for (int tries = 0; tries < 100; ++tries) {
-    if (service.stderr_text().find("locked after 1 s unused") != std::string::npos) break;
+    if (service.stderr_text().find("locked after 3 s unused") != std::string::npos) break;
     std::this_thread::sleep_for(100ms);
   }
-  EXPECT_NE(service.stderr_text().find("locked after 1 s unused"), std::string::npos);
+  EXPECT_NE(service.stderr_text().find("locked after 3 s unused"), std::string::npos);
   EXPECT_EQ(exec_code(id), "vault_locked");
 }
 
