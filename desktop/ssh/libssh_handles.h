@@ -3,6 +3,7 @@
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
+#include <unistd.h>
 
 #include <memory>
 #include <type_traits>
@@ -11,9 +12,14 @@ namespace pendrel::desktop {
 
 struct LibsshFree {
   void operator()(ssh_key key) const { ssh_key_free(key); }
-  // Disconnecting also closes the socket handed over with SSH_OPTIONS_FD.
+  // libssh 0.10 never closes a socket handed over with SSH_OPTIONS_FD: ssh_disconnect sends
+  // the goodbye and forgets the descriptor, so the connection (and the server's session)
+  // would live on until the service exits. The descriptor is closed here unless libssh
+  // already closed it after an error (then it reports none).
   void operator()(ssh_session session) const {
+    socket_t socket_fd = ssh_get_fd(session);
     ssh_disconnect(session);
+    if (socket_fd != SSH_INVALID_SOCKET) ::close(socket_fd);
     ssh_free(session);
   }
   void operator()(ssh_channel channel) const { ssh_channel_free(channel); }

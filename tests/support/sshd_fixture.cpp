@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -259,6 +261,26 @@ void SshdFixture::stop() {
   int status = 0;
   ::waitpid(pid_, &status, 0);
   pid_ = -1;
+}
+
+int SshdFixture::session_count() const {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat_file(entry.path() / "stat");
+    std::string stat_line;
+    std::getline(stat_file, stat_line);
+    // "pid (comm) state ppid ...": the command may hold spaces and parentheses.
+    auto after_comm = stat_line.rfind(')');
+    if (after_comm == std::string::npos) continue;
+    std::istringstream fields(stat_line.substr(after_comm + 1));
+    std::string state;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    if (parent == pid_) ++count;
+  }
+  return count;
 }
 
 std::uint16_t closed_port() {

@@ -51,6 +51,8 @@ class SshdFixture {
   // Creates files_dir()/relative, owned by the server's user; returns its path.
   std::string make_files_dir(const std::string& relative) const;
   [[nodiscard]] std::string log() const;
+  // How many client connections the server holds now (its listener's children).
+  [[nodiscard]] int session_count() const;
 
   // Replaces the host key and restarts on the same port.
   void change_host_key();
