@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "desktop/ssh/libssh_handles.h"
+#include "desktop/ssh/link_watch.h"
 #include "desktop/ssh/request_stop.h"
 #include "desktop/ssh/ssh_connection.h"
 #include "desktop/ssh/ssh_error.h"
@@ -93,7 +94,8 @@ ErrorBody connection_lost(ssh_session session) {
 
 std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::string_view command,
                                                    const CancelWatch& cancel, RequestStop& stop,
-                                                   Clock::time_point started) {
+                                                   Clock::time_point started,
+                                                   std::chrono::milliseconds dead_link_after) {
   OwnedChannel channel(ssh_channel_new(session));
   if (!channel || ssh_channel_open_session(channel.get()) != SSH_OK) {
     return std::unexpected(connection_lost(session));
@@ -125,6 +127,7 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::str
     ssh_event_add_fd(event.get(), fd, POLLIN | POLLRDHUP, on_cancel_fd, &state);
   }
 
+  LinkWatchdog watchdog(session, dead_link_after);
   StopReason reason = StopReason::none;
   const char* next_signal = "TERM";
   Clock::time_point signal_sent;
@@ -135,7 +138,12 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::str
       break;
     }
     if (state.closed) break;
+    if (watchdog.went_silent()) {
+      return std::unexpected(link_lost(session, dead_link_after, true, "the remote command"));
+    }
     if (!ssh_is_connected(session)) return std::unexpected(connection_lost(session));
+    // A command that prints nothing for long is normal; a host that answers nothing is not.
+    keep_link_talking(session, dead_link_after);
     if (state.caller_gone) stop.note_caller_gone();
     if (state.caller_gone && watching_cancel) {
       // A hung-up descriptor stays ready; watching it further would spin the loop.
@@ -163,7 +171,11 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::str
 
   if (reason != StopReason::none)
     return std::unexpected(stop.failure(reason, "the remote command"));
-  if (!state.closed) return std::unexpected(connection_lost(session));
+  if (!state.closed) {
+    return std::unexpected(watchdog.went_silent()
+                               ? link_lost(session, dead_link_after, true, "the remote command")
+                               : connection_lost(session));
+  }
   ExecResponse response;
   response.exit_code = state.exit_signal ? (*state.exit_signal < 0 ? -1 : 128 + *state.exit_signal)
                        : state.exit_status ? *state.exit_status
@@ -196,7 +208,7 @@ std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
   if (auto reason = stop.check(); reason != StopReason::none) {
     return std::unexpected(stop.failure(reason, "the remote command"));
   }
-  return run_command(session->get(), command, cancel, stop, started);
+  return run_command(session->get(), command, cancel, stop, started, target.dead_link_after);
 }
 
 }  // namespace pendrel::desktop

@@ -25,8 +25,18 @@ std::expected<OwnedSftp, ErrorBody> open_sftp(ssh_session session) {
 }
 
 ErrorBody sftp_failure(sftp_session sftp, std::string_view what, std::string_view path) {
+  // The server's refusals arrive as SSH_REQUEST_DENIED; a fatal error is the link's (a broken
+  // connection, or no answer within the session's timeout), whatever status came before.
+  if (ssh_is_connected(sftp->session) == 0 || ssh_get_error_code(sftp->session) == SSH_FATAL) {
+    return sftp_link_failure(ssh_get_error(sftp->session), what, path);
+  }
+  return sftp_status_failure(sftp_get_error(sftp), ssh_get_error(sftp->session), what, path);
+}
+
+ErrorBody sftp_status_failure(int status, std::string_view server_words, std::string_view what,
+                              std::string_view path) {
   const std::string subject = std::string(what) + " " + std::string(path) + " on the host";
-  switch (sftp_get_error(sftp)) {
+  switch (status) {
     case SSH_FX_NO_SUCH_FILE:
     case SSH_FX_NO_SUCH_PATH:
       return ssh_failure(ErrorCode::path_not_found,
@@ -39,8 +49,15 @@ ErrorBody sftp_failure(sftp_session sftp, std::string_view what, std::string_vie
       return ssh_failure(ErrorCode::path_exists, "cannot " + subject + ": it already exists");
     default:
       return ssh_failure(ErrorCode::internal,
-                         "cannot " + subject + ": " + ssh_get_error(sftp->session));
+                         "cannot " + subject + ": " + server_text(server_words, 300));
   }
+}
+
+ErrorBody sftp_link_failure(std::string_view cause, std::string_view what, std::string_view path) {
+  return ssh_failure(ErrorCode::connect_failed,
+                     "cannot " + std::string(what) + " " + std::string(path) +
+                         " on the host: the link to the host broke or went silent (" +
+                         server_text(cause, 200) + "); check the network and the host");
 }
 
 ErrorBody local_failure(int error_number, std::string_view what, std::string_view path) {

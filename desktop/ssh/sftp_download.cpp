@@ -7,8 +7,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <vector>
 
+#include "desktop/ssh/link_watch.h"
 #include "desktop/ssh/request_stop.h"
 #include "desktop/ssh/sftp_channel.h"
 #include "desktop/ssh/sftp_transfer.h"
@@ -85,13 +87,32 @@ struct CopyFailure {
 // request, so a short answer before the end (a server that caps its reads) would leave a
 // gap: the answers still in flight are dropped, the offset is set back to what was received,
 // and reading goes on in chunks of the size the server gave.
+// libssh 0.10 keeps an SFTP channel's receive window near 1.2 MB, which bounds a download to
+// that much per round trip. Asking to read more than the window holds from the channel's
+// other stream (an SFTP server writes nothing there) makes libssh open the window that far;
+// with a zero timeout the call only handles what has already arrived.
+class WindowKeeper {
+ public:
+  explicit WindowKeeper(ssh_channel channel)
+      : channel_(channel), scratch_(new char[sftp_download_window]) {}
+  bool keep_open() {
+    return ssh_channel_read_timeout(channel_, scratch_.get(), sftp_download_window, 1, 0) >= 0;
+  }
+
+ private:
+  ssh_channel channel_;
+  std::unique_ptr<char[]> scratch_;  // where stray bytes of that stream go
+};
+
 std::expected<std::uint64_t, CopyFailure> copy_remote_file(sftp_file file, int out,
                                                            RequestStop& stop) {
+  WindowKeeper window(file->sftp->channel);
   std::deque<std::uint32_t> pending;
   std::vector<char> buffer(sftp_read_chunk);
   std::uint32_t chunk = sftp_read_chunk;
   std::uint64_t bytes = 0;
   auto fill = [&]() -> bool {
+    if (!window.keep_open()) return false;
     while (pending.size() < static_cast<std::size_t>(sftp_reads_in_flight)) {
       int id = sftp_async_read_begin(file, chunk);
       if (id < 0) return false;
@@ -140,6 +161,7 @@ std::expected<TransferResponse, ErrorBody> ssh_download(
   if (!path) return std::unexpected(path.error());
   auto session = open_ssh_session(target, credentials, keys);
   if (!session) return std::unexpected(session.error());
+  LinkWatchdog watchdog(session->get(), target.dead_link_after);
   auto sftp = open_sftp(session->get());
   if (!sftp) return std::unexpected(sftp.error());
 

@@ -5,11 +5,15 @@
 
 #include <cerrno>
 #include <chrono>
-#include <vector>
+#include <optional>
+#include <random>
+#include <string>
 
+#include "desktop/ssh/link_watch.h"
 #include "desktop/ssh/request_stop.h"
 #include "desktop/ssh/sftp_channel.h"
 #include "desktop/ssh/sftp_transfer.h"
+#include "desktop/ssh/sftp_wire.h"
 #include "desktop/ssh/ssh_connection.h"
 #include "desktop/ssh/ssh_error.h"
 #include "protocol/unique_fd.h"
@@ -44,29 +48,135 @@ std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
   return source;
 }
 
+// Where the upload lands: the path by scp's rule, and the permissions of a file already there,
+// which the new file takes over.
+struct RemoteTarget {
+  std::string path;
+  std::optional<mode_t> existing_mode;
+};
+
 // scp's rule: a remote directory, or a path ending with "/", receives the local name.
-std::expected<std::string, ErrorBody> final_remote_path(sftp_session sftp,
-                                                        const std::string& remote,
-                                                        const std::string& local) {
-  std::string target = remote.empty() ? "." : remote;
-  if (target.back() == '/') {
-    target += base_name(local);
+std::expected<RemoteTarget, ErrorBody> final_remote_path(sftp_session sftp,
+                                                         const std::string& remote,
+                                                         const std::string& local) {
+  RemoteTarget target{remote.empty() ? "." : remote, std::nullopt};
+  OwnedAttributes attributes;
+  if (target.path.back() == '/') {
+    target.path += base_name(local);
   } else {
-    OwnedAttributes attributes(sftp_stat(sftp, target.c_str()));
+    attributes.reset(sftp_stat(sftp, target.path.c_str()));
     if (attributes && attributes->type == SSH_FILEXFER_TYPE_DIRECTORY) {
-      target += '/';
-      target += base_name(local);
+      target.path += '/';
+      target.path += base_name(local);
+      attributes.reset();
     }
   }
-  // OpenSSH answers a bare FAILURE for opening a directory for writing; ask first.
-  OwnedAttributes final_attributes(sftp_stat(sftp, target.c_str()));
-  if (final_attributes && final_attributes->type == SSH_FILEXFER_TYPE_DIRECTORY) {
+  // The final path is asked about once: OpenSSH answers a bare FAILURE for a directory.
+  if (!attributes) attributes.reset(sftp_stat(sftp, target.path.c_str()));
+  if (attributes && attributes->type == SSH_FILEXFER_TYPE_DIRECTORY) {
     return std::unexpected(ssh_failure(
         ErrorCode::path_exists,
-        target + " on the host is a directory; give a file name or a directory to copy into"));
+        target.path + " on the host is a directory; give a file name or a directory to copy "
+                      "into"));
   }
+  if (attributes) target.existing_mode = attributes->permissions & 0777;
   return target;
 }
+
+// A name beside `target` that no one else uses: the data goes there first, so that the
+// target is never a half-written file.
+std::string temporary_name_beside(const std::string& target) {
+  auto slash = target.rfind('/');
+  std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::random_device random;
+  const char* digits = "0123456789abcdef";
+  std::string suffix;
+  for (int i = 0; i < 12; ++i)
+    suffix.push_back(digits[random() % 16]);
+  return directory + "." + base_name(target) + ".pendrel-" + suffix;
+}
+
+ErrorBody wire_failure(const WireFailure& failure, const RequestStop& stop,
+                       const std::string& local, const std::string& path) {
+  switch (failure.kind) {
+    case WireFailure::Kind::stopped:
+      return stop.failure(failure.reason, "the upload");
+    case WireFailure::Kind::local:
+      return local_failure(failure.local_errno, "read", local);
+    case WireFailure::Kind::status:
+      return sftp_status_failure(static_cast<int>(failure.status), failure.message, "write", path);
+    case WireFailure::Kind::link:
+      break;
+  }
+  return sftp_link_failure(failure.message, "write", path);
+}
+
+// Puts the complete temporary file in the target's place. With OpenSSH's posix-rename the
+// target is replaced in one step. Without it a plain rename refuses an existing target, so
+// the old file steps aside first and is removed last: at every moment the old file or the
+// new one is there, under its name or the one beside it.
+std::expected<void, ErrorBody> replace_target(sftp_session sftp, const std::string& temporary,
+                                              const RemoteTarget& target) {
+  if (sftp_extension_supported(sftp, "posix-rename@openssh.com", "1") != 0) {
+    auto renamed = posix_rename(sftp, temporary, target.path);
+    if (renamed) return {};
+    if (renamed.error().kind == WireFailure::Kind::link) {
+      return std::unexpected(sftp_link_failure(renamed.error().message, "write", target.path));
+    }
+    return std::unexpected(sftp_status_failure(static_cast<int>(renamed.error().status),
+                                               renamed.error().message, "write", target.path));
+  }
+  if (!target.existing_mode) {
+    if (sftp_rename(sftp, temporary.c_str(), target.path.c_str()) == SSH_OK) return {};
+    return std::unexpected(sftp_failure(sftp, "write", target.path));
+  }
+  const std::string old_copy = temporary_name_beside(target.path);
+  if (sftp_rename(sftp, target.path.c_str(), old_copy.c_str()) != SSH_OK) {
+    return std::unexpected(sftp_failure(sftp, "write", target.path));
+  }
+  if (sftp_rename(sftp, temporary.c_str(), target.path.c_str()) != SSH_OK) {
+    ErrorBody failure = sftp_failure(sftp, "write", target.path);
+    sftp_rename(sftp, old_copy.c_str(), target.path.c_str());
+    return std::unexpected(failure);
+  }
+  sftp_unlink(sftp, old_copy.c_str());
+  return {};
+}
+
+// Removes the temporary file when the upload does not complete. Over a broken link the
+// removal is tried once more on a new connection, bounded by the host's connect timeout.
+class RemoteTemporary {
+ public:
+  RemoteTemporary(sftp_session sftp, std::string path, const SshTarget& target,
+                  const SshCredentials& credentials, const TrustedHostKeys& keys)
+      : sftp_(sftp),
+        path_(std::move(path)),
+        target_(target),
+        credentials_(credentials),
+        keys_(keys) {}
+  RemoteTemporary(const RemoteTemporary&) = delete;
+  RemoteTemporary& operator=(const RemoteTemporary&) = delete;
+  ~RemoteTemporary() {
+    if (path_.empty()) return;
+    if (ssh_is_connected(sftp_->session) != 0 && ssh_get_error_code(sftp_->session) != SSH_FATAL &&
+        sftp_unlink(sftp_, path_.c_str()) == SSH_OK) {
+      return;
+    }
+    auto session = open_ssh_session(target_, credentials_, keys_);
+    if (!session) return;
+    auto sftp = open_sftp(session->get());
+    if (sftp) sftp_unlink(sftp->get(), path_.c_str());
+  }
+  [[nodiscard]] const std::string& path() const { return path_; }
+  void keep() { path_.clear(); }
+
+ private:
+  sftp_session sftp_;
+  std::string path_;
+  const SshTarget& target_;
+  const SshCredentials& credentials_;
+  const TrustedHostKeys& keys_;
+};
 
 }  // namespace
 
@@ -79,41 +189,34 @@ std::expected<TransferResponse, ErrorBody> ssh_upload(
   if (!source) return std::unexpected(source.error());
   auto session = open_ssh_session(target, credentials, keys);
   if (!session) return std::unexpected(session.error());
+  LinkWatchdog watchdog(session->get(), target.dead_link_after);
   auto sftp = open_sftp(session->get());
   if (!sftp) return std::unexpected(sftp.error());
-  auto path = final_remote_path(sftp->get(), remote, local);
-  if (!path) return std::unexpected(path.error());
+  auto destination = final_remote_path(sftp->get(), remote, local);
+  if (!destination) return std::unexpected(destination.error());
+  const std::string& path = destination->path;
 
+  const mode_t mode = destination->existing_mode.value_or(source->mode);
+  std::string temporary_path = temporary_name_beside(path);
   OwnedSftpFile file(
-      sftp_open(sftp->get(), path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, source->mode));
-  if (!file) return std::unexpected(sftp_failure(sftp->get(), "write", *path));
-  std::vector<char> buffer(sftp_write_chunk);
-  std::uint64_t bytes = 0;
-  for (;;) {
-    if (auto reason = stop.check(); reason != StopReason::none) {
-      return std::unexpected(stop.failure(reason, "the upload"));
-    }
-    ssize_t got = ::read(source->fd.get(), buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return std::unexpected(local_failure(errno, "read", local));
-    if (got == 0) break;
-    std::size_t done = 0;
-    while (done < static_cast<std::size_t>(got)) {
-      ssize_t written =
-          sftp_write(file.get(), buffer.data() + done, static_cast<std::size_t>(got) - done);
-      if (written <= 0) return std::unexpected(sftp_failure(sftp->get(), "write", *path));
-      done += static_cast<std::size_t>(written);
-    }
-    bytes += static_cast<std::uint64_t>(got);
-  }
+      sftp_open(sftp->get(), temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode));
+  if (!file) return std::unexpected(sftp_failure(sftp->get(), "write", path));
+  RemoteTemporary temporary(sftp->get(), std::move(temporary_path), target, credentials, keys);
+
+  auto bytes = write_pipelined(file.get(), source->fd.get(), sftp_writes_in_flight, stop);
+  if (!bytes) return std::unexpected(wire_failure(bytes.error(), stop, local, path));
   // Closing reports the server's last word on the data (a full disk shows up here).
   if (sftp_close(file.release()) != SSH_OK) {
-    return std::unexpected(sftp_failure(sftp->get(), "finish writing", *path));
+    return std::unexpected(sftp_failure(sftp->get(), "finish writing", path));
   }
+  if (auto replaced = replace_target(sftp->get(), temporary.path(), *destination); !replaced) {
+    return std::unexpected(replaced.error());
+  }
+  temporary.keep();
   TransferResponse response;
   response.local = local;
-  response.remote = canonical_remote_path(sftp->get(), *path);
-  response.bytes = bytes;
+  response.remote = canonical_remote_path(sftp->get(), path);
+  response.bytes = *bytes;
   response.duration_ms = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
   return response;

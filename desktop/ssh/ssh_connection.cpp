@@ -7,6 +7,7 @@
 #include "desktop/ssh/algorithms.h"
 #include "desktop/ssh/authenticate.h"
 #include "desktop/ssh/host_key_check.h"
+#include "desktop/ssh/link_watch.h"
 #include "desktop/ssh/private_key.h"
 #include "desktop/ssh/ssh_error.h"
 #include "desktop/ssh/tcp_connect.h"
@@ -70,17 +71,19 @@ std::expected<OwnedSession, ErrorBody> connect_session(
   if (auto set = apply_algorithms(session.get(), target.legacy, accepted_types); !set) {
     return std::unexpected(set.error());
   }
-  auto socket_fd = connect_tcp(target.address, target.port, target.connect_timeout);
+  auto socket_fd =
+      connect_tcp(target.address, target.port, target.connect_timeout, target.dead_link_after);
   if (!socket_fd) return std::unexpected(socket_fd.error());
-  // From here the session owns the socket and closes it.
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (!set_timeout(session.get(), left)) {
+    return std::unexpected(internal_failure(session.get(), "cannot set the SSH timeout"));
+  }
+  // From here the session's owner closes the socket (see LibsshFree): ssh_connect takes it
+  // over before it can fail for any reason but memory.
   socket_t handed_over = socket_fd->release();
   if (ssh_options_set(session.get(), SSH_OPTIONS_FD, &handed_over) != SSH_OK) {
     ::close(handed_over);
     return std::unexpected(internal_failure(session.get(), "cannot hand the socket to libssh"));
-  }
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  if (!set_timeout(session.get(), left)) {
-    return std::unexpected(internal_failure(session.get(), "cannot set the SSH timeout"));
   }
   if (ssh_connect(session.get()) != SSH_OK) {
     std::string_view message = ssh_get_error(session.get());
@@ -131,6 +134,11 @@ std::expected<OwnedSession, ErrorBody> open_ssh_session(const SshTarget& target,
   }
   if (auto login = authenticate(session->get(), key.get(), credentials, target.username); !login) {
     return std::unexpected(login.error());
+  }
+  // Every later wait on the server (a channel, an SFTP answer, a keepalive) ends when the
+  // link has been silent too long.
+  if (!set_timeout(session->get(), server_wait_limit(target.dead_link_after))) {
+    return std::unexpected(internal_failure(session->get(), "cannot set the SSH timeout"));
   }
   return session;
 }

@@ -25,6 +25,9 @@ struct SshTarget {
   std::chrono::milliseconds connect_timeout{10'000};
   // A command (or transfer) still running after this long is ended as if canceled.
   std::optional<std::chrono::seconds> max_duration;
+  // A link over which the host sends nothing for about this long is taken as dead and the
+  // request ends with connect_failed; a send the host does not acknowledge fails as soon.
+  std::chrono::milliseconds dead_link_after{60'000};
 };
 
 // A secret is only looked at, never kept: the caller owns the memory (and wipes it).

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -31,6 +32,20 @@ ErrorBody connect_failure(const std::string& address, std::uint16_t port,
   return ssh_failure(ErrorCode::connect_failed,
                      "cannot connect to " + endpoint_text(address, port) + ": " + cause +
                          "; check that the host is up and the address and port are right");
+}
+
+// Without these a blocked send waits for the kernel's retransmissions (about 15 minutes)
+// and an idle dead link is probed only after 2 hours.
+void bound_dead_link(int socket_fd, std::chrono::milliseconds dead_link_after) {
+  int on = 1;
+  auto user_timeout = static_cast<unsigned int>(dead_link_after.count());
+  int probe_every = std::max(1, static_cast<int>(dead_link_after.count() / 4000));
+  int probes = 3;
+  ::setsockopt(socket_fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(socket_fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout, sizeof user_timeout);
+  ::setsockopt(socket_fd, IPPROTO_TCP, TCP_KEEPIDLE, &probe_every, sizeof probe_every);
+  ::setsockopt(socket_fd, IPPROTO_TCP, TCP_KEEPINTVL, &probe_every, sizeof probe_every);
+  ::setsockopt(socket_fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 // One non-blocking connect, waited for until `deadline`. Returns 0 or the errno.
@@ -61,7 +76,6 @@ int connect_one(const addrinfo& candidate, Clock::time_point deadline, UniqueFd&
   int on = 1;
   // Without NODELAY every small SFTP write waits for the peer's delayed ACK.
   ::setsockopt(socket_fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  ::setsockopt(socket_fd.get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
   out = std::move(socket_fd);
   return 0;
 }
@@ -69,7 +83,8 @@ int connect_one(const addrinfo& candidate, Clock::time_point deadline, UniqueFd&
 }  // namespace
 
 std::expected<UniqueFd, ErrorBody> connect_tcp(const std::string& address, std::uint16_t port,
-                                               std::chrono::milliseconds timeout) {
+                                               std::chrono::milliseconds timeout,
+                                               std::chrono::milliseconds dead_link_after) {
   const Clock::time_point deadline = Clock::now() + timeout;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -92,7 +107,10 @@ std::expected<UniqueFd, ErrorBody> connect_tcp(const std::string& address, std::
     if (Clock::now() >= deadline) break;
     UniqueFd connected;
     last_error = connect_one(*candidate, deadline, connected);
-    if (last_error == 0) return connected;
+    if (last_error == 0) {
+      bound_dead_link(connected.get(), dead_link_after);
+      return connected;
+    }
   }
   if (last_error == ETIMEDOUT) {
     return std::unexpected(

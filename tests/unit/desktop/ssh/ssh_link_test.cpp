@@ -13,12 +13,15 @@
 #include "desktop/ssh/remote_exec.h"
 #include "desktop/ssh/sftp_transfer.h"
 #include "ssh_test_host.h"
+#include "support/cuttable_link.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::desktop::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using pendrel::testing::CuttableLink;
+using pendrel::testing::LinkSide;
 using pendrel::testing::read_file;
 using pendrel::testing::TempDir;
 using pendrel::testing::write_file;
@@ -81,6 +84,77 @@ TEST(SshLink, RequestsLeaveNoConnectionBehind) {
   EXPECT_EQ(open_descriptors(), descriptors);
   EXPECT_TRUE(eventually([&] { return server.session_count() == 0; }))
       << server.session_count() << " sessions are still open on the server";
+}
+
+// A target through `link`, that gives up on a silent link after 3 s.
+SshTarget through(const CuttableLink& link, const SshdFixture& server) {
+  SshTarget target = target_of(server);
+  target.port = link.port();
+  target.dead_link_after = std::chrono::seconds(3);
+  return target;
+}
+
+TEST(SshLink, AHostGoneSilentMidCommandAnswersConnectFailed) {
+  SKIP_WITHOUT_SSHD();
+  SshdFixture server;
+  CuttableLink link(server.port());
+  const TestCredentials login = key_login(server);
+  const std::string started = server.files_dir() + "/started";
+  std::optional<std::expected<ExecResponse, ErrorBody>> result;
+  std::atomic<bool> finished{false};
+  std::thread request([&] {
+    result = ssh_exec(through(link, server), login.view(), trusting(server),
+                      "touch " + started + "; sleep 30", no_cancel);
+    finished = true;
+  });
+  // A quiet command on a live link is not taken for a dead link: keepalives get answers.
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(started); }));
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  EXPECT_FALSE(finished);
+  const Clock::time_point cut_at = Clock::now();
+  link.cut();
+  request.join();
+  ASSERT_FALSE(result->has_value());
+  EXPECT_EQ(result->error().code, "connect_failed") << result->error().message;
+  EXPECT_LT(Clock::now() - cut_at, std::chrono::seconds(8));
+}
+
+TEST(SshLink, ACutMidTransferKeepsTheOldFileAndLeavesNoTemporaryFile) {
+  SKIP_WITHOUT_SSHD();
+  SshdFixture server;
+  const TestCredentials login = key_login(server);
+  TempDir local;
+  const std::string old_content(8u << 20, 'o');
+  const std::string new_content(16u << 20, 'n');
+  const std::string remote = server.files_dir() + "/target";
+  write_file(local / "new", new_content);
+  write_file(local / "old", old_content);
+  ASSERT_TRUE(ssh_upload(target_of(server), login.view(), trusting(server), local / "old", remote,
+                         no_cancel));
+
+  {
+    SCOPED_TRACE("upload");
+    CuttableLink link(server.port());
+    link.cut_after(LinkSide::to_server, 4u << 20);
+    auto up = ssh_upload(through(link, server), login.view(), trusting(server), local / "new",
+                         remote, no_cancel);
+    ASSERT_FALSE(up.has_value());
+    EXPECT_EQ(up.error().code, "connect_failed") << up.error().message;
+    EXPECT_TRUE(read_file(remote) == old_content);
+    EXPECT_FALSE(has_temporary_file(server.files_dir()));
+  }
+  {
+    SCOPED_TRACE("download");
+    write_file(remote, new_content);
+    CuttableLink link(server.port());
+    link.cut_after(LinkSide::to_client, 4u << 20);
+    auto down = ssh_download(through(link, server), login.view(), trusting(server), remote,
+                             local / "old", no_cancel);
+    ASSERT_FALSE(down.has_value());
+    EXPECT_EQ(down.error().code, "connect_failed") << down.error().message;
+    EXPECT_TRUE(read_file(local / "old") == old_content);
+    EXPECT_FALSE(has_temporary_file(local.path()));
+  }
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+#include "desktop/ssh/link_watch.h"
+
+#include <fcntl.h>
+#include <libssh/server.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <string>
+
+#include "desktop/ssh/ssh_error.h"
+
+namespace pendrel::desktop {
+namespace {
+
+// How long the host has sent no data on `socket_fd`, as the kernel counts it.
+std::chrono::milliseconds quiet_for(int socket_fd) {
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (::getsockopt(socket_fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) {
+    return std::chrono::milliseconds(0);
+  }
+  return std::chrono::milliseconds(info.tcpi_last_data_recv);
+}
+
+}  // namespace
+
+std::chrono::milliseconds server_wait_limit(std::chrono::milliseconds dead_link_after) {
+  return dead_link_after * 3 / 4;
+}
+
+LinkWatchdog::LinkWatchdog(ssh_session session, std::chrono::milliseconds dead_link_after)
+    : socket_(::fcntl(ssh_get_fd(session), F_DUPFD_CLOEXEC, 0)), dead_link_after_(dead_link_after) {
+  if (socket_) thread_ = std::thread([this] { watch(); });
+}
+
+LinkWatchdog::~LinkWatchdog() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void LinkWatchdog::watch() {
+  const auto look_every = std::clamp(dead_link_after_ / 8, std::chrono::milliseconds(50),
+                                     std::chrono::milliseconds(1000));
+  std::unique_lock lock(mutex_);
+  while (!wake_.wait_for(lock, look_every, [this] { return stopping_; })) {
+    if (quiet_for(socket_.get()) < dead_link_after_) continue;
+    silent_ = true;
+    // Ends the blocked reads and sends of the request's thread; its own descriptor is closed
+    // there, as always.
+    ::shutdown(socket_.get(), SHUT_RDWR);
+    return;
+  }
+}
+
+void keep_link_talking(ssh_session session, std::chrono::milliseconds dead_link_after) {
+  if (quiet_for(ssh_get_fd(session)) < dead_link_after / 4) return;
+  // keepalive@openssh.com wants an answer (OpenSSH refuses it, which is an answer too).
+  ssh_send_keepalive(session);
+}
+
+ErrorBody link_lost(ssh_session session, std::chrono::milliseconds dead_link_after,
+                    bool went_silent, const char* what) {
+  std::string cause = went_silent
+                          ? "the host sent nothing for " + seconds_text(dead_link_after)
+                          : std::string("the connection broke (") + ssh_get_error(session) + ")";
+  return ssh_failure(ErrorCode::connect_failed, std::string(what) + " lost its link: " + cause +
+                                                    "; check the network and the host");
+}
+
+}  // namespace pendrel::desktop
