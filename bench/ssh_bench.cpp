@@ -2,10 +2,15 @@
 // exec of `true`, 20 concurrent execs, and a 256 MiB upload and download against scp; then,
 // when PENDREL_BIN and PENDREL_DESKTOP_BIN name the built programs, the same through `pendrel`
 // and the running service. Needs root (the test sshd runs as its own user). Prints Markdown.
+// Then 64 MiB transfers and 10 sequential execs through a userspace delay relay at the round
+// trips PENDREL_BENCH_RTTS names (default "0,10,50" ms), this library beside scp and ssh,
+// interleaved, medians of PENDREL_BENCH_RTT_RUNS runs (default 3). PENDREL_BENCH_ONLY_RTT=1
+// skips the loopback tables.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +26,7 @@
 #include "desktop/ssh/remote_exec.h"
 #include "desktop/ssh/sftp_transfer.h"
 #include "desktop/ssh/ssh_connection.h"
+#include "support/delay_link.h"
 #include "support/desktop_service.h"
 #include "support/run_pendrel.h"
 #include "support/sshd_fixture.h"
@@ -123,6 +130,80 @@ struct ServiceSetup {
   }
 };
 
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+void write_patterned(const std::string& path, std::size_t bytes) {
+  std::string chunk(1 << 20, '\0');
+  for (std::size_t i = 0; i < chunk.size(); ++i)
+    chunk[i] = static_cast<char>(i * 7 + i / 251);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  for (std::size_t written = 0; written < bytes; written += chunk.size())
+    std::fwrite(chunk.data(), 1, chunk.size(), file);
+  std::fclose(file);
+}
+
+// Transfers and execs through a delay relay at each round trip, both sides over the same
+// relay, runs interleaved.
+template <typename OpenSsh>
+int measure_at_distances(const SshdFixture& server, SshTarget target,
+                         const SshCredentials& credentials, const TrustedHostKeys& keys,
+                         const pendrel::testing::TempDir& local, std::uint16_t& openssh_port,
+                         OpenSsh& openssh, const std::string& remote_host) {
+  const char* rtt_list = std::getenv("PENDREL_BENCH_RTTS");
+  std::istringstream rtts(rtt_list != nullptr ? rtt_list : "0,10,50");
+  const char* runs_text = std::getenv("PENDREL_BENCH_RTT_RUNS");
+  const int runs = runs_text != nullptr ? std::max(1, std::atoi(runs_text)) : 3;
+  constexpr std::size_t bytes = std::size_t{64} << 20;
+  constexpr int sequential_execs = 10;
+  const double mebibytes = static_cast<double>(bytes) / (1 << 20);
+  const std::string source = local / "rtt-source";
+  write_patterned(source, bytes);
+  const std::string remote = server.files_dir() + "/rtt-big";
+  const CancelWatch no_cancel;
+  std::printf(
+      "\n| round trip | upload 64 MiB, library / scp | download 64 MiB, library / scp "
+      "| 10 sequential `exec true`, library / ssh |\n|---|---|---|---|\n");
+  for (std::string field; std::getline(rtts, field, ',');) {
+    const auto rtt = std::chrono::milliseconds(std::atoi(field.c_str()));
+    pendrel::testing::DelayLink link(server.port(), rtt);
+    target.port = link.port();
+    openssh_port = link.port();
+    std::vector<double> up_ours, up_scp, down_ours, down_scp, exec_ours, exec_ssh;
+    for (int run = 0; run < runs; ++run) {
+      up_ours.push_back(mebibytes / seconds_of([&] {
+                          check(ssh_upload(target, credentials, keys, source, remote, no_cancel));
+                        }));
+      up_scp.push_back(mebibytes / seconds_of([&] {
+                         openssh("scp", {source, remote_host + ":" + remote}, true);
+                       }));
+      down_ours.push_back(
+          mebibytes / seconds_of([&] {
+            check(ssh_download(target, credentials, keys, remote, local / "rtt-back", no_cancel));
+          }));
+      down_scp.push_back(mebibytes / seconds_of([&] {
+                           openssh("scp", {remote_host + ":" + remote, local / "rtt-back2"}, true);
+                         }));
+      exec_ours.push_back(seconds_of([&] {
+        for (int i = 0; i < sequential_execs; ++i)
+          check(ssh_exec(target, credentials, keys, "true", no_cancel));
+      }));
+      exec_ssh.push_back(seconds_of([&] {
+        for (int i = 0; i < sequential_execs; ++i)
+          openssh("ssh", {remote_host, "true"}, false);
+      }));
+    }
+    std::printf("| %lld ms | %.1f / %.1f MiB/s | %.1f / %.1f MiB/s | %.2f / %.2f s |\n",
+                static_cast<long long>(rtt.count()), median(up_ours), median(up_scp),
+                median(down_ours), median(down_scp), median(exec_ours), median(exec_ssh));
+    std::fflush(stdout);
+  }
+  openssh_port = server.port();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,9 +218,7 @@ int main(int argc, char** argv) {
   const std::string key_file = local / "id";
   pendrel::testing::write_file(key_file, server.plain_key());
   std::filesystem::permissions(key_file, std::filesystem::perms::owner_read);
-  pendrel::testing::write_file(
-      local / "known_hosts",
-      "[127.0.0.1]:" + std::to_string(server.port()) + " " + server.host_key_line() + "\n");
+  pendrel::testing::write_file(local / "known_hosts", "bench " + server.host_key_line() + "\n");
   const std::string key_text = server.plain_key();
   SshTarget target{"127.0.0.1",
                    server.port(),
@@ -155,17 +234,24 @@ int main(int argc, char** argv) {
                                              "-o", "ControlMaster=no",
                                              "-o", "UserKnownHostsFile=" + (local / "known_hosts"),
                                              "-o", "GlobalKnownHostsFile=/dev/null",
+                                             "-o", "HostKeyAlias=bench",
                                              "-i", key_file,
                                              "-F", "/dev/null"};
+  std::uint16_t openssh_port = server.port();
   auto openssh = [&](const char* program, std::vector<std::string> tail, bool port_upper) {
     std::vector<std::string> command{program};
     command.insert(command.end(), ssh_options.begin(), ssh_options.end());
-    command.insert(command.end(), {port_upper ? "-P" : "-p", std::to_string(server.port())});
+    command.insert(command.end(), {port_upper ? "-P" : "-p", std::to_string(openssh_port)});
     command.insert(command.end(), tail.begin(), tail.end());
     run_or_die(command);
   };
   const std::string remote_host = server.user() + "@127.0.0.1";
 
+  const std::string remote_host_for_rtt = remote_host;
+  if (std::getenv("PENDREL_BENCH_ONLY_RTT") != nullptr) {
+    return measure_at_distances(server, target, credentials, keys, local, openssh_port, openssh,
+                                remote_host_for_rtt);
+  }
   std::printf("| measurement | this library | OpenSSH | ratio |\n|---|---|---|---|\n");
   double ours = seconds_of([&] {
     for (int i = 0; i < execs; ++i)
@@ -218,6 +304,8 @@ int main(int argc, char** argv) {
   theirs = seconds_of([&] { openssh("scp", {remote_host + ":" + remote, local / "back2"}, true); });
   print_row("256 MiB download", mebibytes / ours, mebibytes / theirs, "MiB/s");
 
+  measure_at_distances(server, target, credentials, keys, local, openssh_port, openssh,
+                       remote_host_for_rtt);
   if (pendrel::testing::pendrel_binary().empty() || pendrel::testing::desktop_binary().empty())
     return 0;
   pendrel::testing::TempDir home;
