@@ -105,9 +105,10 @@ struct Router {
       return;
     }
     CancelWatch cancel{{origin.socket, context.abandon.fd()}};
-    auto result = host->protocol == HostProtocol::local
-                      ? run_local_command(request.command, context.home_dir, cancel)
-                      : exec_on_ssh_host(context.vault, host->id, request.command, cancel);
+    auto result =
+        host->protocol == HostProtocol::local
+            ? run_local_command(request.command, context.home_dir, cancel)
+            : exec_on_ssh_host(context.vault, context.warm_ssh, host->id, request.command, cancel);
     if (!result) {
       if (result.error().code == "canceled") log_canceled("exec", *host);
       fail(std::move(result.error()));
@@ -136,8 +137,8 @@ struct Router {
                                               : copy_local_file(direction, remote, local);
     } else {
       CancelWatch cancel{{origin.socket, context.abandon.fd()}};
-      result =
-          transfer_with_ssh_host(context.vault, host->id, direction, local, request.remote, cancel);
+      result = transfer_with_ssh_host(context.vault, context.warm_ssh, host->id, direction, local,
+                                      request.remote, cancel);
     }
     if (!result) {
       if (result.error().code == "canceled")

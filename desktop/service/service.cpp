@@ -165,9 +165,14 @@ int run_service(ServiceMode mode) {
   if (unlock_refused) log.write("the vault will not be unlocked: " + *unlock_refused);
   for (const auto& name : remove_stale_vault_temporaries(paths.data_dir))
     log.write("removed " + name + ", left by a save that did not finish");
+  // Declared before the vault, whose idle lock (a thread of its own) may end them until the
+  // vault is gone.
+  WarmConnections warm_ssh;
   VaultKeeper vault(paths.data_dir, log, unlock_refused, idle_lock_override(environment));
+  // A connection logged in with what the vault held must not outlive a lock or a change.
+  vault.on_open_or_close([&warm_ssh] { warm_ssh.end_all(); });
   ServiceContext context{
-      working_form(home_directory(environment)), store, audit, log, stop, abandon, vault};
+      working_form(home_directory(environment)), store, audit, log, stop, abandon, vault, warm_ssh};
   context.approvals.set_wait_override(approval_wait_override(environment));
   if (auto wait = frame_wait_override(environment)) context.frame_wait = *wait;
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep

@@ -10,6 +10,7 @@
 #include "desktop/service/exec_policy.h"
 #include "desktop/service/stop_signal.h"
 #include "desktop/service/vault_keeper.h"
+#include "desktop/ssh/warm_connections.h"
 #include "desktop/store/data_store.h"
 
 namespace pendrel::desktop {
@@ -22,6 +23,7 @@ struct ServiceContext {
   const StopSignal& stop;     // fired by signals and `quit`: accept no more connections
   const StopSignal& abandon;  // fired when the bounded wait on stop is over: end the rest
   VaultKeeper& vault;         // the secrets, and whether requests may use them
+  WarmConnections& warm_ssh;  // logged-in SSH connections kept between requests
   ExecPolicy exec_policy{};   // the dangerous-command rules every exec is checked against
   ApprovalDesk approvals{};   // the attached consoles and the matches waiting for them
   // How long each frame of a client may take to arrive; a client that takes longer is not

@@ -9,13 +9,16 @@
 #include "desktop/runner/cancel_watch.h"
 #include "desktop/runner/local_transfer.h"
 #include "desktop/service/vault_keeper.h"
+#include "desktop/ssh/warm_connections.h"
 #include "protocol/messages.h"
 
 namespace pendrel::desktop {
 
-// Runs `command` on the vault's host `host_id`. Besides the SSH library's failures, a vault
-// closed since the request was admitted answers vault_locked.
+// Runs `command` on the vault's host `host_id`, over one of `warm`'s connections to it when
+// there is one. Besides the SSH library's failures, a vault closed since the request was
+// admitted answers vault_locked.
 [[nodiscard]] std::expected<ExecResponse, ErrorBody> exec_on_ssh_host(VaultKeeper& vault,
+                                                                      WarmConnections& warm,
                                                                       const std::string& host_id,
                                                                       std::string_view command,
                                                                       const CancelWatch& cancel);
@@ -23,7 +26,7 @@ namespace pendrel::desktop {
 // Copies one file to or from the vault's host `host_id`: `local` is absolute, `remote` as the
 // request gave it (a relative one starts in the remote user's home).
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> transfer_with_ssh_host(
-    VaultKeeper& vault, const std::string& host_id, Direction direction, const std::string& local,
-    const std::string& remote, const CancelWatch& cancel);
+    VaultKeeper& vault, WarmConnections& warm, const std::string& host_id, Direction direction,
+    const std::string& local, const std::string& remote, const CancelWatch& cancel);
 
 }  // namespace pendrel::desktop

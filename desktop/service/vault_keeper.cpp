@@ -143,6 +143,7 @@ std::expected<void, std::string> VaultKeeper::unlock(const SecretString& passwor
     return std::unexpected(failure_text(opened.error()));
   }
   vault_.emplace(std::move(*opened));
+  if (open_or_close_listener_) open_or_close_listener_();
   if (auto cleared = clear_app_lock(data_dir_); !cleared) log_.write(cleared.error());
   app_locked_ = false;
   body_damaged_ = false;
@@ -178,7 +179,13 @@ void VaultKeeper::lock(bool all) {
 
 void VaultKeeper::lock_locked(std::string_view why) {
   if (vault_) vault_.reset();
+  if (open_or_close_listener_) open_or_close_listener_();
   log_.write("vault " + std::string(why));
+}
+
+void VaultKeeper::on_open_or_close(std::function<void()> listener) {
+  std::lock_guard guard(mutex_);
+  open_or_close_listener_ = std::move(listener);
 }
 
 bool VaultKeeper::can_check_approval() {

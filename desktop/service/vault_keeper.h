@@ -67,6 +67,9 @@ class VaultKeeper {
   // Forgets the open vault; `all` also refuses every request until the next unlock, in this
   // service and, through a record in the data directory, in the next one.
   void lock(bool all);
+  // `listener` runs (under the keeper's lock: it must not block) whenever the vault is opened,
+  // opened again after a change, or closed, the idle lock included. Set once, before serving.
+  void on_open_or_close(std::function<void()> listener);
 
   // Whether a console's approval can be checked at all: a vault this process may open.
   [[nodiscard]] bool can_check_approval();
@@ -107,6 +110,7 @@ class VaultKeeper {
   bool body_damaged_ = false;  // the right password met a body that fails to open
   bool stopping_ = false;
   std::chrono::steady_clock::time_point last_use_;
+  std::function<void()> open_or_close_listener_;
   std::thread idle_watch_;
 };
 

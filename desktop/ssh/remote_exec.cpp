@@ -92,14 +92,17 @@ ErrorBody connection_lost(ssh_session session) {
                          ssh_get_error(session) + "; the command's outcome is unknown");
 }
 
-std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::string_view command,
+OwnedChannel open_session_channel(ssh_session session) {
+  OwnedChannel channel(ssh_channel_new(session));
+  if (channel && ssh_channel_open_session(channel.get()) != SSH_OK) channel.reset();
+  return channel;
+}
+
+std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, OwnedChannel channel,
+                                                   std::string_view command,
                                                    const CancelWatch& cancel, RequestStop& stop,
                                                    Clock::time_point started,
                                                    std::chrono::milliseconds dead_link_after) {
-  OwnedChannel channel(ssh_channel_new(session));
-  if (!channel || ssh_channel_open_session(channel.get()) != SSH_OK) {
-    return std::unexpected(connection_lost(session));
-  }
   ChannelState state;
   ssh_channel_callbacks_struct callbacks{};
   callbacks.userdata = &state;
@@ -195,20 +198,31 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, std::str
 std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
                                                 const SshCredentials& credentials,
                                                 const TrustedHostKeys& keys,
-                                                std::string_view command,
-                                                const CancelWatch& cancel) {
+                                                std::string_view command, const CancelWatch& cancel,
+                                                const ConnectionSource& source) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);
   if (auto reason = stop.check(); reason != StopReason::none) {
     return std::unexpected(stop.failure(reason, "the remote command"));
   }
-  auto session = open_ssh_session(target, credentials, keys);
-  if (!session) return std::unexpected(session.error());
+  auto lease = take_session(source, target, credentials, keys);
+  if (!lease) return std::unexpected(lease.error());
+  OwnedChannel channel = open_session_channel(lease->get());
+  if (!channel && lease->reused()) {
+    // A kept connection the host has ended meanwhile: nothing ran, so a new one may try.
+    lease = take_session(source, target, credentials, keys, WarmConnections::Pick::fresh);
+    if (!lease) return std::unexpected(lease.error());
+    channel = open_session_channel(lease->get());
+  }
+  if (!channel) return std::unexpected(connection_lost(lease->get()));
   // The caller may have left while the login ran; then nothing is started.
   if (auto reason = stop.check(); reason != StopReason::none) {
     return std::unexpected(stop.failure(reason, "the remote command"));
   }
-  return run_command(session->get(), command, cancel, stop, started, target.dead_link_after);
+  auto result = run_command(lease->get(), std::move(channel), command, cancel, stop, started,
+                            target.dead_link_after);
+  if (result) lease->keep_warm();
+  return result;
 }
 
 }  // namespace pendrel::desktop

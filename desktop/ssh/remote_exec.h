@@ -1,5 +1,4 @@
-// Running one command on an SSH host: a new connection and one session channel per request,
-// no pseudo-terminal.
+// Running one command on an SSH host: one new session channel per request, no pseudo-terminal.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +7,7 @@
 
 #include "desktop/runner/cancel_watch.h"
 #include "desktop/ssh/ssh_target.h"
+#include "desktop/ssh/warm_connections.h"
 #include "protocol/messages.h"
 
 namespace pendrel::desktop {
@@ -22,10 +22,11 @@ inline constexpr std::size_t remote_stream_limit = 1'048'576;
 // signal death, or -1 when the server reported neither. When `cancel` fires, or the command
 // outlives target.max_duration, the command gets TERM, then KILL, the channel is closed and
 // the answer is canceled, saying which. A connection lost meanwhile is connect_failed.
-[[nodiscard]] std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
-                                                              const SshCredentials& credentials,
-                                                              const TrustedHostKeys& keys,
-                                                              std::string_view command,
-                                                              const CancelWatch& cancel);
+// With warm connections in `source`, a kept connection serves when there is one (the command
+// still gets a session and process of its own on the host), and the connection is kept after
+// a command that ran to its end.
+[[nodiscard]] std::expected<ExecResponse, ErrorBody> ssh_exec(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    std::string_view command, const CancelWatch& cancel, const ConnectionSource& source = {});
 
 }  // namespace pendrel::desktop

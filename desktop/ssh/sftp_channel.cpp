@@ -24,6 +24,22 @@ std::expected<OwnedSftp, ErrorBody> open_sftp(ssh_session session) {
   return sftp;
 }
 
+std::expected<SftpOnLease, ErrorBody> open_sftp_from(const ConnectionSource& source,
+                                                     const SshTarget& target,
+                                                     const SshCredentials& credentials,
+                                                     const TrustedHostKeys& keys) {
+  auto lease = take_session(source, target, credentials, keys);
+  if (!lease) return std::unexpected(lease.error());
+  auto sftp = open_sftp(lease->get());
+  if (!sftp && lease->reused()) {
+    lease = take_session(source, target, credentials, keys, WarmConnections::Pick::fresh);
+    if (!lease) return std::unexpected(lease.error());
+    sftp = open_sftp(lease->get());
+  }
+  if (!sftp) return std::unexpected(sftp.error());
+  return SftpOnLease{std::move(*lease), std::move(*sftp)};
+}
+
 ErrorBody sftp_failure(sftp_session sftp, std::string_view what, std::string_view path) {
   // The server's refusals arrive as SSH_REQUEST_DENIED; a fatal error is the link's (a broken
   // connection, or no answer within the session's timeout), whatever status came before.

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "desktop/ssh/libssh_handles.h"
+#include "desktop/ssh/warm_connections.h"
 #include "protocol/messages.h"
 
 namespace pendrel::desktop {
@@ -26,6 +27,16 @@ inline constexpr std::uint32_t sftp_download_window = 6 * 1024 * 1024;
 
 // The SFTP subsystem, or sftp_unavailable when the server has none or it does not start.
 [[nodiscard]] std::expected<OwnedSftp, ErrorBody> open_sftp(ssh_session session);
+
+// A connection from `source` and the SFTP subsystem on it; a kept connection that cannot start
+// it (the host ended the connection meanwhile) gives way to a new one.
+struct SftpOnLease {
+  SessionLease lease;
+  OwnedSftp sftp;  // declared last: ends before the lease gives its connection back
+};
+[[nodiscard]] std::expected<SftpOnLease, ErrorBody> open_sftp_from(
+    const ConnectionSource& source, const SshTarget& target, const SshCredentials& credentials,
+    const TrustedHostKeys& keys);
 
 // The answer for the SFTP failure just reported on `sftp` while doing `what` to `path`:
 // connect_failed when the link broke or went silent, else as sftp_status_failure.

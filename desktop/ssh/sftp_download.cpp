@@ -154,26 +154,26 @@ std::expected<std::uint64_t, CopyFailure> copy_remote_file(sftp_file file, int o
 
 std::expected<TransferResponse, ErrorBody> ssh_download(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
-    const std::string& remote, const std::string& local, const CancelWatch& cancel) {
+    const std::string& remote, const std::string& local, const CancelWatch& cancel,
+    const ConnectionSource& source) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);
   auto path = final_local_path(local, remote);
   if (!path) return std::unexpected(path.error());
-  auto session = open_ssh_session(target, credentials, keys);
-  if (!session) return std::unexpected(session.error());
-  LinkWatchdog watchdog(session->get(), target.dead_link_after);
-  auto sftp = open_sftp(session->get());
-  if (!sftp) return std::unexpected(sftp.error());
+  auto connection = open_sftp_from(source, target, credentials, keys);
+  if (!connection) return std::unexpected(connection.error());
+  LinkWatchdog watchdog(connection->lease.get(), target.dead_link_after);
+  OwnedSftp& sftp = connection->sftp;
 
-  OwnedAttributes attributes(sftp_stat(sftp->get(), remote.c_str()));
-  if (!attributes) return std::unexpected(sftp_failure(sftp->get(), "read", remote));
+  OwnedAttributes attributes(sftp_stat(sftp.get(), remote.c_str()));
+  if (!attributes) return std::unexpected(sftp_failure(sftp.get(), "read", remote));
   if (attributes->type == SSH_FILEXFER_TYPE_DIRECTORY) {
     return std::unexpected(ssh_failure(
         ErrorCode::bad_request, remote + " on the host is a directory; only single files are "
                                          "copied"));
   }
-  OwnedSftpFile file(sftp_open(sftp->get(), remote.c_str(), O_RDONLY, 0));
-  if (!file) return std::unexpected(sftp_failure(sftp->get(), "read", remote));
+  OwnedSftpFile file(sftp_open(sftp.get(), remote.c_str(), O_RDONLY, 0));
+  if (!file) return std::unexpected(sftp_failure(sftp.get(), "read", remote));
   TemporaryFile temporary(*path);
   if (!temporary.valid()) return std::unexpected(local_failure(errno, "write", *path));
 
@@ -185,7 +185,7 @@ std::expected<TransferResponse, ErrorBody> ssh_download(
     if (bytes.error().local_errno != 0) {
       return std::unexpected(local_failure(bytes.error().local_errno, "write", *path));
     }
-    return std::unexpected(sftp_failure(sftp->get(), "read", remote));
+    return std::unexpected(sftp_failure(sftp.get(), "read", remote));
   }
   mode_t mode = (attributes->permissions & 0777) & ~mode_t{022};
   if (int error = temporary.install(*path, mode); error != 0) {
@@ -193,10 +193,11 @@ std::expected<TransferResponse, ErrorBody> ssh_download(
   }
   TransferResponse response;
   response.local = *path;
-  response.remote = canonical_remote_path(sftp->get(), remote);
+  response.remote = canonical_remote_path(sftp.get(), remote);
   response.bytes = *bytes;
   response.duration_ms = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+  connection->lease.keep_warm();
   return response;
 }
 

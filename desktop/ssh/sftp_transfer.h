@@ -7,20 +7,23 @@
 
 #include "desktop/runner/cancel_watch.h"
 #include "desktop/ssh/ssh_target.h"
+#include "desktop/ssh/warm_connections.h"
 #include "protocol/messages.h"
 
 namespace pendrel::desktop {
 
 // Uploads the local file `local` (an absolute path) to `remote`. A remote path that ends with
 // "/" or names a directory gets the local file's name appended; an existing file is
-// overwritten in place. The answer holds `local`, the canonical remote path written, the bytes
-// and the duration. Fails as open_ssh_session does, and with path_not_found /
-// permission_denied (either side), bad_request (the local path is a directory or not a regular
-// file), path_exists (the final remote path is a directory), sftp_unavailable, or canceled
+// replaced in one step by the complete new file (see ssh_upload's notes below). The answer holds
+// `local`, the canonical remote path written, the bytes and the duration. Fails as open_ssh_session
+// does, and with path_not_found / permission_denied (either side), bad_request (the local path is a
+// directory or not a regular file), path_exists (the final remote path is a directory),
+// sftp_unavailable, or canceled
 // (`cancel` fired or target.max_duration passed; the remote file is then incomplete).
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_upload(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
-    const std::string& local, const std::string& remote, const CancelWatch& cancel);
+    const std::string& local, const std::string& remote, const CancelWatch& cancel,
+    const ConnectionSource& source = {});
 
 // Downloads `remote` to `local` (an absolute path). A local path "." (its directory), an
 // existing directory or one ending with "/" gets the remote file's name appended. The data
@@ -30,6 +33,7 @@ namespace pendrel::desktop {
 // bad_request for a remote directory and path_exists when the final local path is a directory.
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_download(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
-    const std::string& remote, const std::string& local, const CancelWatch& cancel);
+    const std::string& remote, const std::string& local, const CancelWatch& cancel,
+    const ConnectionSource& source = {});
 
 }  // namespace pendrel::desktop

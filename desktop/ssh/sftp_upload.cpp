@@ -182,43 +182,44 @@ class RemoteTemporary {
 
 std::expected<TransferResponse, ErrorBody> ssh_upload(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
-    const std::string& local, const std::string& remote, const CancelWatch& cancel) {
+    const std::string& local, const std::string& remote, const CancelWatch& cancel,
+    const ConnectionSource& source) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);
-  auto source = open_source(local);
-  if (!source) return std::unexpected(source.error());
-  auto session = open_ssh_session(target, credentials, keys);
-  if (!session) return std::unexpected(session.error());
-  LinkWatchdog watchdog(session->get(), target.dead_link_after);
-  auto sftp = open_sftp(session->get());
-  if (!sftp) return std::unexpected(sftp.error());
-  auto destination = final_remote_path(sftp->get(), remote, local);
+  auto file_to_send = open_source(local);
+  if (!file_to_send) return std::unexpected(file_to_send.error());
+  auto connection = open_sftp_from(source, target, credentials, keys);
+  if (!connection) return std::unexpected(connection.error());
+  LinkWatchdog watchdog(connection->lease.get(), target.dead_link_after);
+  OwnedSftp& sftp = connection->sftp;
+  auto destination = final_remote_path(sftp.get(), remote, local);
   if (!destination) return std::unexpected(destination.error());
   const std::string& path = destination->path;
 
-  const mode_t mode = destination->existing_mode.value_or(source->mode);
+  const mode_t mode = destination->existing_mode.value_or(file_to_send->mode);
   std::string temporary_path = temporary_name_beside(path);
   OwnedSftpFile file(
-      sftp_open(sftp->get(), temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode));
-  if (!file) return std::unexpected(sftp_failure(sftp->get(), "write", path));
-  RemoteTemporary temporary(sftp->get(), std::move(temporary_path), target, credentials, keys);
+      sftp_open(sftp.get(), temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode));
+  if (!file) return std::unexpected(sftp_failure(sftp.get(), "write", path));
+  RemoteTemporary temporary(sftp.get(), std::move(temporary_path), target, credentials, keys);
 
-  auto bytes = write_pipelined(file.get(), source->fd.get(), sftp_writes_in_flight, stop);
+  auto bytes = write_pipelined(file.get(), file_to_send->fd.get(), sftp_writes_in_flight, stop);
   if (!bytes) return std::unexpected(wire_failure(bytes.error(), stop, local, path));
   // Closing reports the server's last word on the data (a full disk shows up here).
   if (sftp_close(file.release()) != SSH_OK) {
-    return std::unexpected(sftp_failure(sftp->get(), "finish writing", path));
+    return std::unexpected(sftp_failure(sftp.get(), "finish writing", path));
   }
-  if (auto replaced = replace_target(sftp->get(), temporary.path(), *destination); !replaced) {
+  if (auto replaced = replace_target(sftp.get(), temporary.path(), *destination); !replaced) {
     return std::unexpected(replaced.error());
   }
   temporary.keep();
   TransferResponse response;
   response.local = local;
-  response.remote = canonical_remote_path(sftp->get(), path);
+  response.remote = canonical_remote_path(sftp.get(), path);
   response.bytes = *bytes;
   response.duration_ms = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+  connection->lease.keep_warm();
   return response;
 }
 

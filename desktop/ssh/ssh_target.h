@@ -28,6 +28,9 @@ struct SshTarget {
   // A link over which the host sends nothing for about this long is taken as dead and the
   // request ends with connect_failed; a send the host does not acknowledge fails as soon.
   std::chrono::milliseconds dead_link_after{60'000};
+  // How long a logged-in connection may wait idle for the next request to this host (where the
+  // caller keeps warm connections at all); 0 ends it with its request.
+  std::chrono::milliseconds keep_warm_for{60'000};
 };
 
 // A secret is only looked at, never kept: the caller owns the memory (and wipes it).

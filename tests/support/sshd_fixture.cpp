@@ -214,6 +214,8 @@ std::string SshdFixture::log() const {
 }
 
 void SshdFixture::change_host_key() {
+  // A host whose key changed was reinstalled or replaced: its connections are gone too.
+  end_sessions();
   stop();
   generate_key(dir_ / "host_ed25519", "ed25519", "");
   ::chown((dir_ / "host_ed25519").c_str(), test_user().uid, test_user().gid);
@@ -263,8 +265,11 @@ void SshdFixture::stop() {
   pid_ = -1;
 }
 
-int SshdFixture::session_count() const {
-  int count = 0;
+namespace {
+
+// The processes whose parent is `parent`.
+std::vector<pid_t> children_of(pid_t parent) {
+  std::vector<pid_t> children;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -276,11 +281,22 @@ int SshdFixture::session_count() const {
     if (after_comm == std::string::npos) continue;
     std::istringstream fields(stat_line.substr(after_comm + 1));
     std::string state;
-    pid_t parent = 0;
-    fields >> state >> parent;
-    if (parent == pid_) ++count;
+    pid_t parent_pid = 0;
+    fields >> state >> parent_pid;
+    if (parent_pid == parent) children.push_back(static_cast<pid_t>(std::stol(name)));
   }
-  return count;
+  return children;
+}
+
+}  // namespace
+
+int SshdFixture::session_count() const {
+  return static_cast<int>(children_of(pid_).size());
+}
+
+void SshdFixture::end_sessions() const {
+  for (pid_t child : children_of(pid_))
+    ::kill(child, SIGTERM);
 }
 
 std::uint16_t closed_port() {

@@ -53,8 +53,10 @@ class SshdFixture {
   [[nodiscard]] std::string log() const;
   // How many client connections the server holds now (its listener's children).
   [[nodiscard]] int session_count() const;
+  // Ends every client connection from the server's side, as a restarted host would.
+  void end_sessions() const;
 
-  // Replaces the host key and restarts on the same port.
+  // Replaces the host key and restarts on the same port, ending every connection.
   void change_host_key();
 
  private:

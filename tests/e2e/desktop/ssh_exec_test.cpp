@@ -80,6 +80,28 @@ TEST_F(SshScene, HostKeyFromUnknownToTrustedToChangedAndExecAnswers) {
   EXPECT_EQ(code_of(changed), "hostkey_mismatch") << changed.out;
 }
 
+TEST_F(SshScene, ExecsShareOneWarmConnectionUntilTheVaultLocks) {
+  std::string id = add_key_host("web-1");
+  trust_host_key("web-1");
+  start_service();
+  auto sessions_become = [&](int count) {
+    const auto give_up = std::chrono::steady_clock::now() + 10s;
+    while (server->session_count() != count) {
+      if (std::chrono::steady_clock::now() > give_up) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  };
+  RunResult first = pendrel({"exec", id, "echo $$"});
+  RunResult second = pendrel({"exec", id, "echo $$"});
+  EXPECT_EQ(first.exit_code, 0) << first.out;
+  // A shell of its own for each command, over the one connection.
+  EXPECT_NE(first.out, second.out);
+  EXPECT_TRUE(sessions_become(1)) << server->session_count();
+  ASSERT_EQ(admin({"lock"}).exit_code, 0) << outputs;
+  EXPECT_TRUE(sessions_become(0)) << server->session_count();
+}
+
 TEST_F(SshScene, LoginsThatWorkAndThoseThatAreRefused) {
   struct Case {
     std::string host;

@@ -12,6 +12,7 @@
 
 #include "desktop/ssh/remote_exec.h"
 #include "desktop/ssh/sftp_transfer.h"
+#include "desktop/ssh/warm_connections.h"
 #include "ssh_test_host.h"
 #include "support/cuttable_link.h"
 #include "support/temp_dir.h"
@@ -155,6 +156,40 @@ TEST(SshLink, ACutMidTransferKeepsTheOldFileAndLeavesNoTemporaryFile) {
     EXPECT_TRUE(read_file(local / "old") == old_content);
     EXPECT_FALSE(has_temporary_file(local.path()));
   }
+}
+
+TEST(SshLink, WarmConnectionsServeTheNextRequestsUntilEnded) {
+  SKIP_WITHOUT_SSHD();
+  SshdFixture server;
+  const TestCredentials login = key_login(server);
+  TempDir local;
+  write_file(local / "up", "data");
+  const std::string remote = server.files_dir() + "/up";
+  WarmConnections warm;
+  const ConnectionSource source{&warm, "h"};
+  auto run = [&](const char* command) {
+    auto ran =
+        ssh_exec(target_of(server), login.view(), trusting(server), command, no_cancel, source);
+    EXPECT_TRUE(ran.has_value()) << ran.error().message;
+    return ran ? ran->stdout_text : std::string();
+  };
+  // Each command still runs in a process (and shell) of its own.
+  EXPECT_NE(run("echo $$"), run("echo $$"));
+  ASSERT_TRUE(ssh_upload(target_of(server), login.view(), trusting(server), local / "up", remote,
+                         no_cancel, source));
+  ASSERT_TRUE(ssh_download(target_of(server), login.view(), trusting(server), remote,
+                           local / "down", no_cancel, source));
+  EXPECT_EQ(warm.idle_count(), 1u);
+  EXPECT_TRUE(eventually([&] { return server.session_count() == 1; }));
+
+  // A kept connection the host ended meanwhile gives way to a new one.
+  server.end_sessions();
+  ASSERT_TRUE(eventually([&] { return server.session_count() == 0; }));
+  EXPECT_EQ(run("echo again"), "again\n");
+
+  warm.end_all();
+  EXPECT_EQ(warm.idle_count(), 0u);
+  EXPECT_TRUE(eventually([&] { return server.session_count() == 0; }));
 }
 
 }  // namespace

@@ -1,0 +1,178 @@
+#include "desktop/ssh/warm_connections.h"
+
+#include <poll.h>
+
+#include <optional>
+#include <utility>
+
+#include "desktop/ssh/ssh_connection.h"
+
+namespace pendrel::desktop {
+
+namespace {
+
+// Whether an idle connection may still serve: libssh has seen no end of it, and the kernel has
+// seen neither the host's end nor a failure (the keep-alive probes of a dead link).
+bool still_up(ssh_session session) {
+  if (ssh_is_connected(session) == 0) return false;
+  pollfd socket_state{ssh_get_fd(session), POLLRDHUP, 0};
+  if (::poll(&socket_state, 1, 0) < 0) return false;
+  return (socket_state.revents & (POLLERR | POLLHUP | POLLRDHUP | POLLNVAL)) == 0;
+}
+
+}  // namespace
+
+SessionLease SessionLease::unkept(OwnedSession session) {
+  SessionLease lease;
+  lease.session_ = std::move(session);
+  return lease;
+}
+
+SessionLease::SessionLease(SessionLease&& other) noexcept
+    : owner_(std::exchange(other.owner_, nullptr)),
+      host_id_(std::move(other.host_id_)),
+      generation_(other.generation_),
+      keep_for_(other.keep_for_),
+      session_(std::move(other.session_)),
+      reused_(other.reused_),
+      keep_(std::exchange(other.keep_, false)) {}
+
+SessionLease& SessionLease::operator=(SessionLease&& other) noexcept {
+  if (this != &other) {
+    SessionLease old(std::move(*this));
+    owner_ = std::exchange(other.owner_, nullptr);
+    host_id_ = std::move(other.host_id_);
+    generation_ = other.generation_;
+    keep_for_ = other.keep_for_;
+    session_ = std::move(other.session_);
+    reused_ = other.reused_;
+    keep_ = std::exchange(other.keep_, false);
+  }
+  return *this;
+}
+
+SessionLease::~SessionLease() {
+  if (owner_ != nullptr && keep_ && session_) owner_->give_back(*this);
+}
+
+WarmConnections::WarmConnections(std::size_t per_host)
+    : per_host_(per_host), closer_([this] { close_loop(); }) {}
+
+WarmConnections::~WarmConnections() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  end_all();
+  closer_.join();
+}
+
+std::expected<SessionLease, ErrorBody> WarmConnections::take(const std::string& host_id,
+                                                             const SshTarget& target,
+                                                             const SshCredentials& credentials,
+                                                             const TrustedHostKeys& keys,
+                                                             Pick pick) {
+  SessionLease lease;
+  lease.owner_ = this;
+  lease.host_id_ = host_id;
+  lease.keep_for_ = target.keep_warm_for;
+  {
+    std::lock_guard lock(mutex_);
+    lease.generation_ = generation_;
+    auto kept = idle_.find(host_id);
+    while (pick == Pick::any && kept != idle_.end() && !kept->second.empty()) {
+      Idle idle = std::move(kept->second.back());
+      kept->second.pop_back();
+      if (idle.until <= Clock::now() || !still_up(idle.session.get())) {
+        to_close_.push_back(std::move(idle.session));
+        wake_.notify_all();
+        continue;
+      }
+      lease.session_ = std::move(idle.session);
+      lease.reused_ = true;
+      return lease;
+    }
+  }
+  auto session = open_ssh_session(target, credentials, keys);
+  if (!session) return std::unexpected(session.error());
+  lease.session_ = std::move(*session);
+  return lease;
+}
+
+void WarmConnections::give_back(SessionLease& lease) {
+  std::lock_guard lock(mutex_);
+  std::vector<Idle>& kept = idle_[lease.host_id_];
+  // A connection made before the vault changed may log in as someone no longer meant.
+  if (stopping_ || lease.generation_ != generation_ || lease.keep_for_.count() <= 0 ||
+      kept.size() >= per_host_ || ssh_is_connected(lease.session_.get()) == 0) {
+    to_close_.push_back(std::move(lease.session_));
+  } else {
+    kept.push_back(Idle{std::move(lease.session_), Clock::now() + lease.keep_for_});
+  }
+  wake_.notify_all();
+}
+
+void WarmConnections::end_all() {
+  std::lock_guard lock(mutex_);
+  ++generation_;
+  for (auto& [host, kept] : idle_) {
+    for (Idle& idle : kept)
+      to_close_.push_back(std::move(idle.session));
+  }
+  idle_.clear();
+  wake_.notify_all();
+}
+
+std::size_t WarmConnections::idle_count() {
+  std::lock_guard lock(mutex_);
+  std::size_t count = 0;
+  for (const auto& [host, kept] : idle_)
+    count += kept.size();
+  return count;
+}
+
+void WarmConnections::close_loop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    std::optional<Clock::time_point> next;
+    for (auto& [host, kept] : idle_) {
+      std::erase_if(kept, [&](Idle& idle) {
+        if (idle.until > now) {
+          if (!next || idle.until < *next) next = idle.until;
+          return false;
+        }
+        to_close_.push_back(std::move(idle.session));
+        return true;
+      });
+    }
+    if (!to_close_.empty()) {
+      // The goodbye may wait on a slow link: never while holding the lock.
+      std::vector<OwnedSession> closing = std::move(to_close_);
+      to_close_.clear();
+      lock.unlock();
+      closing.clear();
+      lock.lock();
+      continue;
+    }
+    if (stopping_) return;
+    if (next)
+      wake_.wait_until(lock, *next);
+    else
+      wake_.wait(lock);
+  }
+}
+
+std::expected<SessionLease, ErrorBody> take_session(const ConnectionSource& source,
+                                                    const SshTarget& target,
+                                                    const SshCredentials& credentials,
+                                                    const TrustedHostKeys& keys,
+                                                    WarmConnections::Pick pick) {
+  if (source.warm != nullptr)
+    return source.warm->take(source.host_id, target, credentials, keys, pick);
+  auto session = open_ssh_session(target, credentials, keys);
+  if (!session) return std::unexpected(session.error());
+  return SessionLease::unkept(std::move(*session));
+}
+
+}  // namespace pendrel::desktop
