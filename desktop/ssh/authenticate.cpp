@@ -60,15 +60,18 @@ class Login {
   enum class Step { success, refused, stop };
 
   std::expected<void, ErrorBody> run(ssh_key key) {
-    int status = ssh_userauth_none(session_, nullptr);
-    if (status == SSH_AUTH_SUCCESS) return {};
-    if (status != SSH_AUTH_DENIED && status != SSH_AUTH_PARTIAL) return broken(status);
-    refresh_methods();
-    if (key != nullptr && offered(SSH_AUTH_METHOD_PUBLICKEY)) {
+    if (key != nullptr) {
+      // The stored key goes first, without asking which methods the server takes: that
+      // question costs a round trip, and a refusal answers it anyway.
       if (auto step = judge("publickey", ssh_userauth_publickey(session_, nullptr, key));
           step != Step::refused) {
         return finish(step);
       }
+    } else {
+      int status = ssh_userauth_none(session_, nullptr);
+      if (status == SSH_AUTH_SUCCESS) return {};
+      if (status != SSH_AUTH_DENIED && status != SSH_AUTH_PARTIAL) return broken(status);
+      refresh_methods();
     }
     if (credentials_.agent == UseAgent::yes && offered(SSH_AUTH_METHOD_PUBLICKEY)) {
       if (auto step = judge("agent", ssh_userauth_agent(session_, nullptr));
