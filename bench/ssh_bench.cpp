@@ -3,7 +3,8 @@
 // when PENDREL_BIN and PENDREL_DESKTOP_BIN name the built programs, the same through `pendrel`
 // and the running service. Needs root (the test sshd runs as its own user). Prints Markdown.
 // Then 64 MiB transfers and 10 sequential execs through a userspace delay relay at the round
-// trips PENDREL_BENCH_RTTS names (default "0,10,50" ms), this library beside scp and ssh,
+// trips PENDREL_BENCH_RTTS names (default "0,10,50" ms), this library beside scp and ssh (on
+// new connections, and warm: a kept connection beside a ControlMaster),
 // interleaved, medians of PENDREL_BENCH_RTT_RUNS runs (default 3). PENDREL_BENCH_ONLY_RTT=1
 // skips the loopback tables.
 #include <fcntl.h>
@@ -26,6 +27,7 @@
 #include "desktop/ssh/remote_exec.h"
 #include "desktop/ssh/sftp_transfer.h"
 #include "desktop/ssh/ssh_connection.h"
+#include "desktop/ssh/warm_connections.h"
 #include "support/delay_link.h"
 #include "support/desktop_service.h"
 #include "support/run_pendrel.h"
@@ -165,13 +167,16 @@ int measure_at_distances(const SshdFixture& server, SshTarget target,
   const CancelWatch no_cancel;
   std::printf(
       "\n| round trip | upload 64 MiB, library / scp | download 64 MiB, library / scp "
-      "| 10 sequential `exec true`, library / ssh |\n|---|---|---|---|\n");
+      "| 10 sequential `exec true` on new connections, library / ssh | 10 sequential "
+      "`exec true` on a warm connection, library / ssh's ControlMaster "
+      "|\n|---|---|---|---|---|\n");
   for (std::string field; std::getline(rtts, field, ',');) {
     const auto rtt = std::chrono::milliseconds(std::atoi(field.c_str()));
     pendrel::testing::DelayLink link(server.port(), rtt);
     target.port = link.port();
     openssh_port = link.port();
-    std::vector<double> up_ours, up_scp, down_ours, down_scp, exec_ours, exec_ssh;
+    std::vector<double> up_ours, up_scp, down_ours, down_scp, exec_ours, exec_ssh, warm_ours,
+        warm_ssh;
     for (int run = 0; run < runs; ++run) {
       up_ours.push_back(mebibytes / seconds_of([&] {
                           check(ssh_upload(target, credentials, keys, source, remote, no_cancel));
@@ -194,10 +199,33 @@ int measure_at_distances(const SshdFixture& server, SshTarget target,
         for (int i = 0; i < sequential_execs; ++i)
           openssh("ssh", {remote_host, "true"}, false);
       }));
+      // Both sides warm: a kept connection here, a running ControlMaster there.
+      WarmConnections warm;
+      const ConnectionSource kept{&warm, "bench"};
+      check(ssh_exec(target, credentials, keys, "true", no_cancel, kept));
+      warm_ours.push_back(seconds_of([&] {
+        for (int i = 0; i < sequential_execs; ++i)
+          check(ssh_exec(target, credentials, keys, "true", no_cancel, kept));
+      }));
+      const std::string control = local / "control";
+      const std::vector<std::string> master{
+          "-o", "ControlMaster=auto", "-o", "ControlPath=" + control, "-o", "ControlPersist=60"};
+      // ssh takes an option's first value: these go before the usual ControlMaster=no.
+      auto through_master = [&](std::vector<std::string> tail) {
+        openssh("ssh", std::move(tail), false, master);
+      };
+      through_master({remote_host, "true"});
+      warm_ssh.push_back(seconds_of([&] {
+        for (int i = 0; i < sequential_execs; ++i)
+          through_master({remote_host, "true"});
+      }));
+      through_master({"-q", "-O", "exit", remote_host});
     }
-    std::printf("| %lld ms | %.1f / %.1f MiB/s | %.1f / %.1f MiB/s | %.2f / %.2f s |\n",
-                static_cast<long long>(rtt.count()), median(up_ours), median(up_scp),
-                median(down_ours), median(down_scp), median(exec_ours), median(exec_ssh));
+    std::printf(
+        "| %lld ms | %.1f / %.1f MiB/s | %.1f / %.1f MiB/s | %.2f / %.2f s | %.2f / %.2f s "
+        "|\n",
+        static_cast<long long>(rtt.count()), median(up_ours), median(up_scp), median(down_ours),
+        median(down_scp), median(exec_ours), median(exec_ssh), median(warm_ours), median(warm_ssh));
     std::fflush(stdout);
   }
   openssh_port = server.port();
@@ -238,8 +266,10 @@ int main(int argc, char** argv) {
                                              "-i", key_file,
                                              "-F", "/dev/null"};
   std::uint16_t openssh_port = server.port();
-  auto openssh = [&](const char* program, std::vector<std::string> tail, bool port_upper) {
+  auto openssh = [&](const char* program, std::vector<std::string> tail, bool port_upper,
+                     const std::vector<std::string>& first_options = {}) {
     std::vector<std::string> command{program};
+    command.insert(command.end(), first_options.begin(), first_options.end());
     command.insert(command.end(), ssh_options.begin(), ssh_options.end());
     command.insert(command.end(), {port_upper ? "-P" : "-p", std::to_string(openssh_port)});
     command.insert(command.end(), tail.begin(), tail.end());
