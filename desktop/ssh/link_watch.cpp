@@ -47,9 +47,14 @@ LinkWatchdog::~LinkWatchdog() {
 void LinkWatchdog::watch() {
   const auto look_every = std::clamp(dead_link_after_ / 8, std::chrono::milliseconds(50),
                                      std::chrono::milliseconds(1000));
+  // A warm connection may have been idle for long before this request: silence counts from
+  // the watch's start at the earliest.
+  const auto started = std::chrono::steady_clock::now();
   std::unique_lock lock(mutex_);
   while (!wake_.wait_for(lock, look_every, [this] { return stopping_; })) {
-    if (quiet_for(socket_.get()) < dead_link_after_) continue;
+    auto watched_for = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    if (std::min(quiet_for(socket_.get()), watched_for) < dead_link_after_) continue;
     silent_ = true;
     // Ends the blocked reads and sends of the request's thread; its own descriptor is closed
     // there, as always.

@@ -67,20 +67,19 @@ WarmConnections::~WarmConnections() {
   closer_.join();
 }
 
-std::expected<SessionLease, ErrorBody> WarmConnections::take(const std::string& host_id,
-                                                             const SshTarget& target,
-                                                             const SshCredentials& credentials,
-                                                             const TrustedHostKeys& keys,
-                                                             Pick pick) {
+std::expected<SessionLease, ErrorBody> WarmConnections::take(
+    const std::string& host_id, std::uint64_t generation, const SshTarget& target,
+    const SshCredentials& credentials, const TrustedHostKeys& keys, Pick pick) {
   SessionLease lease;
   lease.owner_ = this;
   lease.host_id_ = host_id;
   lease.keep_for_ = target.keep_warm_for;
+  lease.generation_ = generation;
   {
     std::lock_guard lock(mutex_);
-    lease.generation_ = generation_;
     auto kept = idle_.find(host_id);
-    while (pick == Pick::any && kept != idle_.end() && !kept->second.empty()) {
+    while (pick == Pick::any && generation == generation_ && kept != idle_.end() &&
+           !kept->second.empty()) {
       Idle idle = std::move(kept->second.back());
       kept->second.pop_back();
       if (idle.until <= Clock::now() || !still_up(idle.session.get())) {
@@ -121,6 +120,11 @@ void WarmConnections::end_all() {
   }
   idle_.clear();
   wake_.notify_all();
+}
+
+std::uint64_t WarmConnections::generation() {
+  std::lock_guard lock(mutex_);
+  return generation_;
 }
 
 std::size_t WarmConnections::idle_count() {
@@ -169,7 +173,7 @@ std::expected<SessionLease, ErrorBody> take_session(const ConnectionSource& sour
                                                     const TrustedHostKeys& keys,
                                                     WarmConnections::Pick pick) {
   if (source.warm != nullptr)
-    return source.warm->take(source.host_id, target, credentials, keys, pick);
+    return source.warm->take(source.host_id, source.generation, target, credentials, keys, pick);
   auto session = open_ssh_session(target, credentials, keys);
   if (!session) return std::unexpected(session.error());
   return SessionLease::unkept(std::move(*session));

@@ -61,13 +61,16 @@ class WarmConnections {
 
   // An idle connection to `host_id` if one is kept, else a new one (see open_ssh_session for
   // the failures). `fresh` skips the idle ones (a reused connection turned out dead).
-  // A connection is kept after the request for target.keep_warm_for at most (0: never).
+  // `generation` is generation() as it was before the request read its host from the vault: a
+  // connection made from what the vault held before a change is never kept. A connection is
+  // kept after the request for target.keep_warm_for at most (0: never).
   enum class Pick { any, fresh };
-  [[nodiscard]] std::expected<SessionLease, ErrorBody> take(const std::string& host_id,
-                                                            const SshTarget& target,
-                                                            const SshCredentials& credentials,
-                                                            const TrustedHostKeys& keys,
-                                                            Pick pick = Pick::any);
+  [[nodiscard]] std::expected<SessionLease, ErrorBody> take(
+      const std::string& host_id, std::uint64_t generation, const SshTarget& target,
+      const SshCredentials& credentials, const TrustedHostKeys& keys, Pick pick = Pick::any);
+
+  // Counts the calls of end_all.
+  [[nodiscard]] std::uint64_t generation();
 
   // Ends every idle connection at once, and every connection in use when its request ends:
   // the vault locked or changed (a host, its credentials or keys), or the service stops.
@@ -100,6 +103,7 @@ class WarmConnections {
 struct ConnectionSource {
   WarmConnections* warm = nullptr;
   std::string host_id;
+  std::uint64_t generation = 0;  // see WarmConnections::take
 };
 
 [[nodiscard]] std::expected<SessionLease, ErrorBody> take_session(
