@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <thread>
 
 #include "ssh_scene.h"
@@ -100,6 +101,23 @@ TEST_F(SshScene, ExecsShareOneWarmConnectionUntilTheVaultLocks) {
   EXPECT_TRUE(sessions_become(1)) << server->session_count();
   ASSERT_EQ(admin({"lock"}).exit_code, 0) << outputs;
   EXPECT_TRUE(sessions_become(0)) << server->session_count();
+
+  // Nothing else stays behind in the service either: its descriptors are as many after 20
+  // more requests and the lock that ends their connection.
+  auto descriptors = [&] {
+    std::size_t count = 0;
+    const std::string fds = "/proc/" + std::to_string(service->pid()) + "/fd";
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(fds))
+      ++count;
+    return count;
+  };
+  const std::size_t before = descriptors();
+  ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, lines({ssh_master})).exit_code, 0) << outputs;
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(pendrel({"exec", id, "true"}).exit_code, 0);
+  ASSERT_EQ(admin({"lock"}).exit_code, 0) << outputs;
+  EXPECT_TRUE(sessions_become(0)) << server->session_count();
+  EXPECT_EQ(descriptors(), before);
 }
 
 TEST_F(SshScene, LoginsThatWorkAndThoseThatAreRefused) {
