@@ -13,13 +13,16 @@
 namespace pendrel::desktop {
 
 // Uploads the local file `local` (an absolute path) to `remote`. A remote path that ends with
-// "/" or names a directory gets the local file's name appended; an existing file is
-// replaced in one step by the complete new file (see ssh_upload's notes below). The answer holds
-// `local`, the canonical remote path written, the bytes and the duration. Fails as open_ssh_session
-// does, and with path_not_found / permission_denied (either side), bad_request (the local path is a
-// directory or not a regular file), path_exists (the final remote path is a directory),
-// sftp_unavailable, or canceled
-// (`cancel` fired or target.max_duration passed; the remote file is then incomplete).
+// "/" or names a directory gets the local file's name appended. The data goes to a temporary
+// file beside the target, which then replaces the target in one step (or, on a server without
+// an atomic rename, after the old file stepped aside): the target is never a half file, and an
+// existing file's permissions carry over. A failed upload removes its temporary file. The answer
+// holds `local`, the canonical remote path written, the bytes and the duration. Fails as
+// open_ssh_session does, and with path_not_found / permission_denied (either side), bad_request
+// (the local path is a directory or not a regular file), path_exists (the final remote path is
+// a directory), sftp_unavailable, connect_failed (the link broke or went silent for
+// target.dead_link_after), or canceled (`cancel` fired or target.max_duration passed).
+// With warm connections in `source`, as ssh_exec.
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_upload(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& local, const std::string& remote, const CancelWatch& cancel,

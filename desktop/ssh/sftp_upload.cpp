@@ -143,40 +143,40 @@ std::expected<void, ErrorBody> replace_target(sftp_session sftp, const std::stri
   return {};
 }
 
-// Removes the temporary file when the upload does not complete. Over a broken link the
-// removal is tried once more on a new connection, bounded by the host's connect timeout.
-class RemoteTemporary {
- public:
-  RemoteTemporary(sftp_session sftp, std::string path, const SshTarget& target,
-                  const SshCredentials& credentials, const TrustedHostKeys& keys)
-      : sftp_(sftp),
-        path_(std::move(path)),
-        target_(target),
-        credentials_(credentials),
-        keys_(keys) {}
-  RemoteTemporary(const RemoteTemporary&) = delete;
-  RemoteTemporary& operator=(const RemoteTemporary&) = delete;
-  ~RemoteTemporary() {
-    if (path_.empty()) return;
-    if (ssh_is_connected(sftp_->session) != 0 && ssh_get_error_code(sftp_->session) != SSH_FATAL &&
-        sftp_unlink(sftp_, path_.c_str()) == SSH_OK) {
-      return;
-    }
-    auto session = open_ssh_session(target_, credentials_, keys_);
-    if (!session) return;
-    auto sftp = open_sftp(session->get());
-    if (sftp) sftp_unlink(sftp->get(), path_.c_str());
+// Sends the local file to the open `file` (the temporary one) and puts it in the target's
+// place; the bytes written.
+std::expected<std::uint64_t, ErrorBody> write_and_replace(sftp_session sftp, OwnedSftpFile file,
+                                                          const std::string& temporary,
+                                                          const RemoteTarget& destination,
+                                                          const LocalSource& source,
+                                                          const std::string& local,
+                                                          RequestStop& stop) {
+  auto bytes = write_pipelined(file.get(), source.fd.get(), sftp_writes_in_flight, stop);
+  if (!bytes) return std::unexpected(wire_failure(bytes.error(), stop, local, destination.path));
+  // Closing reports the server's last word on the data (a full disk shows up here).
+  if (sftp_close(file.release()) != SSH_OK) {
+    return std::unexpected(sftp_failure(sftp, "finish writing", destination.path));
   }
-  [[nodiscard]] const std::string& path() const { return path_; }
-  void keep() { path_.clear(); }
+  if (auto replaced = replace_target(sftp, temporary, destination); !replaced) {
+    return std::unexpected(replaced.error());
+  }
+  return *bytes;
+}
 
- private:
-  sftp_session sftp_;
-  std::string path_;
-  const SshTarget& target_;
-  const SshCredentials& credentials_;
-  const TrustedHostKeys& keys_;
-};
+// Removes the temporary file of an upload that did not complete. Over a broken link the
+// removal is tried once more on a new connection, bounded by the host's connect timeout; a
+// host that cannot be reached keeps the file (its name starts with a dot and says whose).
+void remove_temporary(sftp_session sftp, const std::string& path, const SshTarget& target,
+                      const SshCredentials& credentials, const TrustedHostKeys& keys) {
+  if (ssh_is_connected(sftp->session) != 0 && ssh_get_error_code(sftp->session) != SSH_FATAL &&
+      sftp_unlink(sftp, path.c_str()) == SSH_OK) {
+    return;
+  }
+  auto session = open_ssh_session(target, credentials, keys);
+  if (!session) return;
+  auto another = open_sftp(session->get());
+  if (another) sftp_unlink(another->get(), path.c_str());
+}
 
 }  // namespace
 
@@ -197,22 +197,15 @@ std::expected<TransferResponse, ErrorBody> ssh_upload(
   const std::string& path = destination->path;
 
   const mode_t mode = destination->existing_mode.value_or(file_to_send->mode);
-  std::string temporary_path = temporary_name_beside(path);
-  OwnedSftpFile file(
-      sftp_open(sftp.get(), temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode));
+  const std::string temporary = temporary_name_beside(path);
+  OwnedSftpFile file(sftp_open(sftp.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode));
   if (!file) return std::unexpected(sftp_failure(sftp.get(), "write", path));
-  RemoteTemporary temporary(sftp.get(), std::move(temporary_path), target, credentials, keys);
-
-  auto bytes = write_pipelined(file.get(), file_to_send->fd.get(), sftp_writes_in_flight, stop);
-  if (!bytes) return std::unexpected(wire_failure(bytes.error(), stop, local, path));
-  // Closing reports the server's last word on the data (a full disk shows up here).
-  if (sftp_close(file.release()) != SSH_OK) {
-    return std::unexpected(sftp_failure(sftp.get(), "finish writing", path));
+  auto bytes = write_and_replace(sftp.get(), std::move(file), temporary, *destination,
+                                 *file_to_send, local, stop);
+  if (!bytes) {
+    remove_temporary(sftp.get(), temporary, target, credentials, keys);
+    return std::unexpected(bytes.error());
   }
-  if (auto replaced = replace_target(sftp.get(), temporary.path(), *destination); !replaced) {
-    return std::unexpected(replaced.error());
-  }
-  temporary.keep();
   TransferResponse response;
   response.local = local;
   response.remote = canonical_remote_path(sftp.get(), path);
