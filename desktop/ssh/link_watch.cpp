@@ -3,7 +3,8 @@
 #include <fcntl.h>
 #include <libssh/server.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
+// The kernel's own tcp_info: glibc's copy lacks the count of data segments.
+#include <linux/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -14,17 +15,22 @@
 namespace pendrel::desktop {
 namespace {
 
-// How long the host has sent no data on `socket_fd`, as the kernel counts it.
-std::chrono::milliseconds quiet_for(int socket_fd) {
+tcp_info kernel_view(int socket_fd) {
   tcp_info info{};
   socklen_t length = sizeof info;
-  if (::getsockopt(socket_fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) {
-    return std::chrono::milliseconds(0);
-  }
-  return std::chrono::milliseconds(info.tcpi_last_data_recv);
+  if (::getsockopt(socket_fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return tcp_info{};
+  return info;
 }
 
 }  // namespace
+
+std::chrono::milliseconds host_quiet_for(int socket_fd) {
+  return std::chrono::milliseconds(kernel_view(socket_fd).tcpi_last_data_recv);
+}
+
+std::uint32_t host_data_segments(int socket_fd) {
+  return kernel_view(socket_fd).tcpi_data_segs_in;
+}
 
 std::chrono::milliseconds server_wait_limit(std::chrono::milliseconds dead_link_after) {
   return dead_link_after * 3 / 4;
@@ -54,7 +60,7 @@ void LinkWatchdog::watch() {
   while (!wake_.wait_for(lock, look_every, [this] { return stopping_; })) {
     auto watched_for = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);
-    if (std::min(quiet_for(socket_.get()), watched_for) < dead_link_after_) continue;
+    if (std::min(host_quiet_for(socket_.get()), watched_for) < dead_link_after_) continue;
     silent_ = true;
     // Ends the blocked reads and sends of the request's thread; its own descriptor is closed
     // there, as always.
@@ -64,7 +70,7 @@ void LinkWatchdog::watch() {
 }
 
 void keep_link_talking(ssh_session session, std::chrono::milliseconds dead_link_after) {
-  if (quiet_for(ssh_get_fd(session)) < dead_link_after / 4) return;
+  if (host_quiet_for(ssh_get_fd(session)) < dead_link_after / 4) return;
   // keepalive@openssh.com wants an answer (OpenSSH refuses it, which is an answer too).
   ssh_send_keepalive(session);
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -16,6 +17,13 @@
 #include "protocol/unique_fd.h"
 
 namespace pendrel::desktop {
+
+// How long the host has sent no data on `socket_fd`, as the kernel counts it.
+[[nodiscard]] std::chrono::milliseconds host_quiet_for(int socket_fd);
+
+// How many segments with data the host has sent on `socket_fd`: a count that moves exactly
+// when an answer arrives, where the time above is only as fine as the kernel's clock tick.
+[[nodiscard]] std::uint32_t host_data_segments(int socket_fd);
 
 // How long a blocking libssh call may wait for the server before giving up by itself.
 [[nodiscard]] std::chrono::milliseconds server_wait_limit(

@@ -1,10 +1,13 @@
 #include "desktop/ssh/warm_connections.h"
 
+#include <libssh/server.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
+#include "desktop/ssh/link_watch.h"
 #include "desktop/ssh/ssh_connection.h"
 
 namespace pendrel::desktop {
@@ -20,6 +23,14 @@ bool still_up(ssh_session session) {
   return (socket_state.revents & (POLLERR | POLLHUP | POLLRDHUP | POLLNVAL)) == 0;
 }
 
+// keepalive@openssh.com without waiting for the answer. libssh keeps one global request
+// pending: while it is, this call only reads what arrived (which ends it) and sends nothing.
+void keepalive_without_waiting(ssh_session session) {
+  ssh_set_blocking(session, 0);
+  ssh_send_keepalive(session);
+  ssh_set_blocking(session, 1);
+}
+
 }  // namespace
 
 SessionLease SessionLease::unkept(OwnedSession session) {
@@ -33,6 +44,7 @@ SessionLease::SessionLease(SessionLease&& other) noexcept
       host_id_(std::move(other.host_id_)),
       generation_(other.generation_),
       keep_for_(other.keep_for_),
+      dead_link_after_(other.dead_link_after_),
       session_(std::move(other.session_)),
       reused_(other.reused_),
       keep_(std::exchange(other.keep_, false)) {}
@@ -44,6 +56,7 @@ SessionLease& SessionLease::operator=(SessionLease&& other) noexcept {
     host_id_ = std::move(other.host_id_);
     generation_ = other.generation_;
     keep_for_ = other.keep_for_;
+    dead_link_after_ = other.dead_link_after_;
     session_ = std::move(other.session_);
     reused_ = other.reused_;
     keep_ = std::exchange(other.keep_, false);
@@ -74,6 +87,7 @@ std::expected<SessionLease, ErrorBody> WarmConnections::take(
   lease.owner_ = this;
   lease.host_id_ = host_id;
   lease.keep_for_ = target.keep_warm_for;
+  lease.dead_link_after_ = target.dead_link_after;
   lease.generation_ = generation;
   {
     std::lock_guard lock(mutex_);
@@ -106,7 +120,10 @@ void WarmConnections::give_back(SessionLease& lease) {
       kept.size() >= per_host_ || ssh_is_connected(lease.session_.get()) == 0) {
     to_close_.push_back(std::move(lease.session_));
   } else {
-    kept.push_back(Idle{std::move(lease.session_), Clock::now() + lease.keep_for_});
+    const Clock::time_point now = Clock::now();
+    const auto probe_every = std::max(lease.dead_link_after_ / 4, std::chrono::milliseconds(100));
+    kept.push_back(
+        Idle{std::move(lease.session_), now + lease.keep_for_, probe_every, now + probe_every});
   }
   wake_.notify_all();
 }
@@ -135,6 +152,24 @@ std::size_t WarmConnections::idle_count() {
   return count;
 }
 
+bool WarmConnections::probe(Idle& idle, Clock::time_point now) {
+  if (now < idle.next_probe) return true;
+  const int socket_fd = ssh_get_fd(idle.session.get());
+  if (idle.probe_sent) {
+    // No answer in a whole interval: the host is gone or hung.
+    if (host_data_segments(socket_fd) == idle.segments_at_probe) return false;
+    keepalive_without_waiting(idle.session.get());  // reads the answer
+    idle.probe_sent = false;
+  }
+  if (host_quiet_for(socket_fd) >= idle.probe_every) {
+    idle.segments_at_probe = host_data_segments(socket_fd);
+    keepalive_without_waiting(idle.session.get());
+    idle.probe_sent = true;
+  }
+  idle.next_probe = now + idle.probe_every;
+  return true;
+}
+
 void WarmConnections::close_loop() {
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -142,8 +177,9 @@ void WarmConnections::close_loop() {
     std::optional<Clock::time_point> next;
     for (auto& [host, kept] : idle_) {
       std::erase_if(kept, [&](Idle& idle) {
-        if (idle.until > now) {
-          if (!next || idle.until < *next) next = idle.until;
+        if (idle.until > now && still_up(idle.session.get()) && probe(idle, now)) {
+          Clock::time_point wake = std::min(idle.until, idle.next_probe);
+          if (!next || wake < *next) next = wake;
           return false;
         }
         to_close_.push_back(std::move(idle.session));

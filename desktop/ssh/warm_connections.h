@@ -9,6 +9,7 @@
 #include <expected>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,7 @@ class SessionLease {
   std::string host_id_;
   std::uint64_t generation_ = 0;
   std::chrono::milliseconds keep_for_{0};
+  std::chrono::milliseconds dead_link_after_{60'000};
   OwnedSession session_;
   bool reused_ = false;
   bool keep_ = false;
@@ -84,7 +86,14 @@ class WarmConnections {
   struct Idle {
     OwnedSession session;
     Clock::time_point until;
+    std::chrono::milliseconds probe_every{};  // a quarter of the host's dead-link bound
+    Clock::time_point next_probe;
+    bool probe_sent = false;              // a keepalive not yet seen answered
+    std::uint32_t segments_at_probe = 0;  // the host's data segments when it was sent
   };
+  // Whether `idle` stays: a keepalive sent once the host was quiet must have had an answer
+  // (any data) before the next one is due.
+  bool probe(Idle& idle, Clock::time_point now);
   void give_back(SessionLease& lease);
   void close_loop();
 

@@ -190,6 +190,20 @@ TEST(SshLink, WarmConnectionsServeTheNextRequestsUntilEnded) {
   warm.end_all();
   EXPECT_EQ(warm.idle_count(), 0u);
   EXPECT_TRUE(eventually([&] { return server.session_count() == 0; }));
+
+  // An idle connection is probed with keepalives: it stays while the host answers, and is
+  // dropped once it does not.
+  CuttableLink link(server.port());
+  SshTarget distant = target_of(server);
+  distant.port = link.port();
+  distant.dead_link_after = std::chrono::seconds(2);
+  const ConnectionSource later{&warm, "h", warm.generation()};
+  ASSERT_TRUE(ssh_exec(distant, login.view(), trusting(server), "true", no_cancel, later));
+  // Three probe intervals: a host that answers keeps its connection.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(warm.idle_count(), 1u);
+  link.cut();
+  EXPECT_TRUE(eventually([&] { return warm.idle_count() == 0; }));
 }
 
 }  // namespace
