@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/diagnostics.h"
+#include "client/diagnostics.h"
 #include "i18n/language.h"
 #include "output/report.h"
 #include "protocol/environment.h"
