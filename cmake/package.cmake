@@ -10,7 +10,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "pendrel lets a person, and above all an AI
 the user opened to command-line access, run a shell command on one of them and
 upload or download single files, without ever seeing a password or a key.
 pendrel-desktop is the per-user service that keeps the hosts and their credentials
-and does the work; pendrel starts it on demand, or it runs as a systemd user unit.")
+and does the work; pendrel starts it on demand, or it runs as a systemd user unit.
+pendrel-mcp offers the same operations as tools to agents that speak the Model
+Context Protocol.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

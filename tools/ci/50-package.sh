@@ -36,7 +36,8 @@ fail() { echo "package check failed: $*" >&2; exit 1; }
   fail "pendrel version"
 man -w pendrel >/dev/null || fail "man -w pendrel"
 man -w pendrel-desktop >/dev/null || fail "man -w pendrel-desktop"
-for file in /usr/bin/pendrel-desktop /usr/share/bash-completion/completions/pendrel \
+man -w pendrel-mcp >/dev/null || fail "man -w pendrel-mcp"
+for file in /usr/bin/pendrel-desktop /usr/bin/pendrel-mcp /usr/share/bash-completion/completions/pendrel \
   /usr/share/zsh/vendor-completions/_pendrel /usr/lib/systemd/user/pendrel-desktop.service \
   /usr/share/doc/pendrel/copyright /usr/share/doc/pendrel/SKILL.md; do
   [ -e "$file" ] || fail "$file is not installed"
