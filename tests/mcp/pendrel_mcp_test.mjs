@@ -105,6 +105,8 @@ describe('the handshake revision, through @modelcontextprotocol/sdk', () => {
     assert.equal(ran.structuredContent.stdout, 'out');
     assert.equal(ran.structuredContent.stderr, 'err');
     assert.equal(ran.structuredContent.truncated, false);
+    const controls = await exec(client, "printf 'a\\nb\\000c\\r\\n'");
+    assert.equal(controls.structuredContent.stdout, 'a\nb\u0000c\r\n', 'one line on the pipe whatever the output');
 
     const source = path.join(home, 'source.txt');
     fs.writeFileSync(source, 'payload\n');
