@@ -110,13 +110,13 @@ std::string RunningCalls::outcome(State& state) {
   const Language language = settings_.language;
   if (const auto* upload = std::get_if<UploadRequest>(&call.request)) {
     if (auto failure = examine_upload_source(upload->local, language)) {
-      return failure_result(*failure, call.era);
+      return failure_result(*failure, language, call.era);
     }
   }
   const Diagnostics diagnostics(settings_.environment);
   auto connection =
       connect_to_service(settings_.environment, {handshake_name(), language}, diagnostics);
-  if (!connection) return failure_result(connection.error(), call.era);
+  if (!connection) return failure_result(connection.error(), language, call.era);
   {
     const std::lock_guard lock(state.mutex);
     if (state.cancelled) return {};
@@ -127,7 +127,7 @@ std::string RunningCalls::outcome(State& state) {
     const std::lock_guard lock(state.mutex);
     state.socket.reset();
   }
-  if (!received) return failure_result(received.error(), call.era);
+  if (!received) return failure_result(received.error(), language, call.era);
   const Response answer =
       received->canonical ? to_response(*received->canonical) : std::move(received->decoded);
   return answer_result(call.tool, answer, settings_.output_bound, language, call.era);

@@ -200,7 +200,7 @@ void Server::start_call(const RpcMessage& message, Era era) {
   auto request = request_for_tool(*tool, arguments, settings_.language, current_caller_list());
   if (!request) {
     // Answered at once: nothing was asked of the service.
-    out_.write(result_line(id, failure_result(request.error(), era)));
+    out_.write(result_line(id, failure_result(request.error(), settings_.language, era)));
     return;
   }
   if (!calls_.start(ToolCall{id, std::move(progress_token), era, *tool, std::move(*request)})) {

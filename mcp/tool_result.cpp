@@ -38,10 +38,10 @@ std::string transfer_content(const TransferResponse& answer) {
   return json.take();
 }
 
-std::string failure_content(const CliFailure& failure) {
+std::string failure_content(const CliFailure& failure, Language language) {
   JsonWriter json;
   json.begin_object().key("ok").boolean(false).key("error").string(failure.code);
-  json.key("message").string(failure.message);
+  json.key("message").string(shown_message(failure, language));
   json.key("pendrelExitCode").unsigned_integer(failure.exit_code).end_object();
   return json.take();
 }
@@ -72,11 +72,11 @@ std::string answer_result(Tool tool, const Response& answer, std::size_t output_
   if (transfer != nullptr && (tool == Tool::upload || tool == Tool::download)) {
     return call_result(transfer_content(*transfer), false, era);
   }
-  return failure_result(unexpected_answer_failure(answer, language), era);
+  return failure_result(unexpected_answer_failure(answer, language), language, era);
 }
 
-std::string failure_result(const CliFailure& failure, Era era) {
-  return call_result(failure_content(failure), true, era);
+std::string failure_result(const CliFailure& failure, Language language, Era era) {
+  return call_result(failure_content(failure, language), true, era);
 }
 
 }  // namespace pendrel::mcp

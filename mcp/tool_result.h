@@ -21,7 +21,8 @@ enum class Era { legacy, stateless };
 [[nodiscard]] std::string answer_result(Tool tool, const Response& answer, std::size_t output_bound,
                                         Language language, Era era);
 
-// {"ok":false,"error":code,"message":…,"pendrelExitCode":n} with isError true.
-[[nodiscard]] std::string failure_result(const CliFailure& failure, Era era);
+// {"ok":false,"error":code,"message":…,"pendrelExitCode":n} with isError true; the message is
+// the one pendrel's JSON would show.
+[[nodiscard]] std::string failure_result(const CliFailure& failure, Language language, Era era);
 
 }  // namespace pendrel::mcp

@@ -3,6 +3,27 @@
 #include "i18n/catalogue.h"
 
 namespace pendrel {
+namespace {
+
+constexpr std::string_view skill_install_failed_code = "skill_install_failed";
+constexpr MessagePair skill_install_failed_text{"安装技能文件失败",
+                                                "failed to install the skill file"};
+
+}  // namespace
+
+std::optional<std::string_view> text_of_code(std::string_view code, Language language) {
+  if (code == skill_install_failed_code) return skill_install_failed_text.in(language);
+  if (auto known = parse_error_code(code)) {
+    const auto& info = info_for(*known);
+    return language == Language::en ? info.english : info.chinese;
+  }
+  return std::nullopt;
+}
+
+std::string_view shown_message(const CliFailure& failure, Language language) {
+  if (!failure.message.empty()) return failure.message;
+  return text_of_code(failure.code, language).value_or("");
+}
 
 CliFailure usage_failure(std::string message) {
   return CliFailure{std::string(usage_code), std::move(message), 1};

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "i18n/language.h"
 #include "protocol/error_code.h"
@@ -19,6 +21,14 @@ struct CliFailure {
 
 // The code of a mistake in what was asked for, with exit code 1.
 inline constexpr std::string_view usage_code = "usage";
+
+// The code's own explanation in `language`, or nothing for usage and unknown codes.
+[[nodiscard]] std::optional<std::string_view> text_of_code(std::string_view code,
+                                                           Language language);
+
+// The message of a failure as pendrel's JSON shows it: its own, else the code's explanation,
+// else empty.
+[[nodiscard]] std::string_view shown_message(const CliFailure& failure, Language language);
 
 // A usage failure with its message.
 [[nodiscard]] CliFailure usage_failure(std::string message);

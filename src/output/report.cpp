@@ -3,27 +3,9 @@
 #include <optional>
 
 #include "i18n/catalogue.h"
-#include "protocol/error_code.h"
 #include "protocol/json_writer.h"
 
 namespace pendrel {
-namespace {
-
-constexpr std::string_view skill_install_failed_code = "skill_install_failed";
-constexpr MessagePair skill_install_failed_text{"安装技能文件失败",
-                                                "failed to install the skill file"};
-
-// The code's own explanation, or nothing for usage and unknown codes.
-std::optional<std::string_view> text_of_code(std::string_view code, Language language) {
-  if (code == skill_install_failed_code) return skill_install_failed_text.in(language);
-  if (auto known = parse_error_code(code)) {
-    const auto& info = info_for(*known);
-    return language == Language::en ? info.english : info.chinese;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 int report_error(Output& output, int exit_code, std::string_view code, std::string_view detail) {
   auto code_text = text_of_code(code, output.lang);
