@@ -30,7 +30,13 @@ struct DesktopScene {
   [[nodiscard]] pid_t spawn_pendrel(const std::vector<std::string>& args) const {
     return spawn_detached({}, args, env);
   }
-  [[nodiscard]] std::string audit() const { return read_file(data_dir + "/logs/audit.jsonl"); }
+  // Where the person's hosts, vault and audit are kept: the data directory, or the broker's
+  // state for the person when the scene runs through a broker.
+  std::string state_dir;
+  [[nodiscard]] const std::string& store_dir() const {
+    return state_dir.empty() ? data_dir : state_dir;
+  }
+  [[nodiscard]] std::string audit() const { return read_file(store_dir() + "/logs/audit.jsonl"); }
 };
 
 }  // namespace pendrel::testing
