@@ -70,20 +70,24 @@ class Broker : public ::testing::Test {
 };
 
 TEST_F(Broker, KeepsThePersonsStateAndRunsLocalWorkAsThePerson) {
+  // A vault made in the data directory before there was a broker, with a LOCAL host in it.
+  auto alone = scene.env;
+  alone.erase("PENDREL_BROKER_SOCKET");
+  const std::string once = std::string(master) + "\n";
+  for (auto args : {std::vector<std::string>{"init", "--password-fd", "0"},
+                    std::vector<std::string>{"host", "add", "here", "--protocol", "LOCAL", "--cli",
+                                             "on", "--password-fd", "0"}}) {
+    RunResult made = run_pendrel(
+        {.args = args, .env = alone, .stdin_data = once + once, .program = desktop_binary()});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+  }
   start_broker();
-  ASSERT_EQ(
-      admin({"init", "--password-fd", "0"}, std::string(master) + "\n" + std::string(master) + "\n")
-          .exit_code,
-      0)
-      << outputs;
-  ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, std::string(master) + "\n").exit_code, 0)
-      << outputs;
-  ASSERT_EQ(
-      admin({"host", "add", "here", "--protocol", "LOCAL", "--cli", "on", "--password-fd", "0"},
-            std::string(master) + "\n")
-          .exit_code,
-      0)
-      << outputs;
+  // Moved into the broker with its master password; a wrong one moves nothing.
+  EXPECT_EQ(admin({"init", "--import", "--password-fd", "0"}, "wrong\n").exit_code, 1);
+  EXPECT_TRUE(std::filesystem::exists(scene.data_dir + "/vault.bin"));
+  ASSERT_EQ(admin({"init", "--import", "--password-fd", "0"}, once).exit_code, 0) << outputs;
+  EXPECT_FALSE(std::filesystem::exists(scene.data_dir + "/hosts.json"));
+  ASSERT_EQ(admin({"unlock", "--password-fd", "0"}, once).exit_code, 0) << outputs;
   // The person's data directory holds no vault and no host: the broker's state does.
   EXPECT_FALSE(std::filesystem::exists(scene.data_dir + "/vault.bin"));
   EXPECT_TRUE(std::filesystem::exists(person_state() + "/vault.bin"));

@@ -37,6 +37,11 @@ struct DesktopScene {
     return state_dir.empty() ? data_dir : state_dir;
   }
   [[nodiscard]] std::string audit() const { return read_file(store_dir() + "/logs/audit.jsonl"); }
+  // The log of the service that handled the requests, when it writes one to a file (the
+  // broker's service for the person does; a service run by the test writes to its stderr).
+  [[nodiscard]] std::string service_log() const {
+    return state_dir.empty() ? std::string() : read_file(state_dir + "/logs/pendrel-desktop.log");
+  }
 };
 
 }  // namespace pendrel::testing
