@@ -40,10 +40,6 @@ std::expected<void, std::string> prepare_owned_directory(const std::string& path
 std::expected<void, std::string> become_broker_account(const BrokerOptions& options) {
   std::string socket_dir = options.socket.substr(0, options.socket.rfind('/'));
   if (socket_dir.empty()) socket_dir = "/";
-  if (::geteuid() != 0) {
-    if (auto made = prepare_owned_directory(socket_dir, 0755); !made) return made;
-    return prepare_owned_directory(options.state_dir, 0700);
-  }
   std::vector<char> buffer(16 * 1024);
   passwd entry{};
   passwd* found = nullptr;
@@ -51,6 +47,14 @@ std::expected<void, std::string> become_broker_account(const BrokerOptions& opti
       found == nullptr)
     return std::unexpected("there is no account " + options.account +
                            "; create it (the package does) or name another with --account");
+  if (::geteuid() != 0) {
+    // Clients check the account's uid: a broker under another one would only be refused.
+    if (found->pw_uid != ::geteuid())
+      return std::unexpected("only root can run the broker as " + options.account +
+                             "; started as another user, name that user with --account");
+    if (auto made = prepare_owned_directory(socket_dir, 0755); !made) return made;
+    return prepare_owned_directory(options.state_dir, 0700);
+  }
   if (found->pw_uid == 0) return std::unexpected("the broker never runs as root");
   uid_t uid = found->pw_uid;
   gid_t gid = found->pw_gid;
