@@ -22,7 +22,9 @@
 #include <optional>
 #include <thread>
 
+#include "desktop/link/descriptor_frames.h"
 #include "desktop_scene.h"
+#include "protocol/channel.h"
 #include "support/sshd_test_user.h"
 #include "support/test_broker.h"
 
@@ -149,6 +151,34 @@ TEST_F(Broker, AListenerInItsPlaceGetsNothing) {
   RunResult listed = scene.pendrel({"ls"});
   EXPECT_NE(listed.out.find("app_not_running"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("pendrel-desktop broker"), std::string::npos) << listed.out;
+}
+
+TEST_F(Broker, OpensNoFileAPersonNames) {
+  // A client of its own making may name any file: the broker takes files only open, as the
+  // person's command passes them, and refuses a name, which it would open with its own rights.
+  start_broker();
+  const std::string once = std::string(master) + "\n";
+  ASSERT_EQ(admin({"init", "--password-fd", "0"}, once + once).exit_code, 0) << outputs;
+  int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un name{};
+  name.sun_family = AF_UNIX;
+  std::strncpy(name.sun_path, socket.c_str(), sizeof name.sun_path - 1);
+  ASSERT_EQ(::connect(client, reinterpret_cast<const sockaddr*>(&name), sizeof name), 0);
+  int password[2];
+  ASSERT_EQ(::pipe2(password, O_CLOEXEC), 0);
+  ASSERT_EQ(::write(password[1], once.data(), once.size()), static_cast<ssize_t>(once.size()));
+  ::close(password[1]);
+  const std::string opening =
+      R"({"kind":"command","args":["host","add","x","--address","127.0.0.1","--key",)"
+      R"("/etc/hostname","--password-fd","0"],"descriptors":[0]})";
+  int passed[] = {password[0]};
+  ASSERT_TRUE(desktop::write_frame_with_descriptors(client, opening, passed));
+  ::close(password[0]);
+  auto answer = read_answer_frame(client);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->view(), R"({"exit":1})");
+  ::close(client);
+  EXPECT_EQ(admin({"host", "list"}).out.find("x"), std::string::npos);
 }
 
 TEST_F(Broker, WillNotUnlockWithALibraryThatHidItself) {
