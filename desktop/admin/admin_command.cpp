@@ -1,5 +1,6 @@
 #include "desktop/admin/admin_command.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,6 +73,9 @@ void print(std::string_view text) {
 }
 
 int run_admin_command(std::span<const std::string> args, AdminRoute route) {
+  // Before any password is read or typed through: no other process of the same account may
+  // read this one's memory.
+  ::prctl(PR_SET_DUMPABLE, 0);
   if (args.empty()) {
     print(admin_help_text());
     return 1;

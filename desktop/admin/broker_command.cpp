@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -118,9 +117,6 @@ bool runs_in_broker(std::string_view command) {
 
 std::expected<int, AdminFailure> run_in_broker(const BrokerAddress& broker,
                                                std::span<const std::string> args) {
-  // Nothing secret passes through this process, but what the person types does pass its
-  // terminal: keep other processes of the person's out of its memory all the same.
-  ::prctl(PR_SET_DUMPABLE, 0);
   auto found = find_data_dir(Environment::from_process());
   std::string data_dir = found ? working_form(*found) : std::string();
   auto handover = prepare(args, data_dir);

@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "desktop/broker/account_switch.h"
@@ -37,7 +39,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto opening_wait = 30s;
-constexpr int max_connections = 64;
+// Connections served at once: in all, and for one uid, so that one person (or an agent of
+// theirs holding connections open) cannot keep everyone else out.
+constexpr int max_connections = 256;
+constexpr int max_connections_per_uid = 48;
 
 void say(std::string_view text) {
   (void)write_all(STDERR_FILENO, "pendrel-desktop broker: " + std::string(text) + "\n");
@@ -59,6 +64,23 @@ struct Broker {
   UserCores cores;
   StopSignal stop;
   std::atomic<int> serving{0};
+
+  // Takes a place for a connection of `uid`; false when there is none.
+  bool admit(uid_t uid) {
+    std::lock_guard lock(places_mutex);
+    if (serving.load() >= max_connections || per_uid[uid] >= max_connections_per_uid) return false;
+    ++per_uid[uid];
+    ++serving;
+    return true;
+  }
+  void release(uid_t uid) {
+    std::lock_guard lock(places_mutex);
+    if (--per_uid[uid] == 0) per_uid.erase(uid);
+    --serving;
+  }
+
+  std::mutex places_mutex;
+  std::map<uid_t, int> per_uid;
 
   void serve(UniqueFd socket) {
     ucred peer{};
@@ -145,12 +167,17 @@ int run_broker(std::span<const std::string> args) {
     if (fds[1].revents != 0) break;
     UniqueFd socket(::accept4(listener->socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!socket) continue;
-    // Beyond the limit a connection is closed unanswered, rather than left to wait.
-    if (broker->serving.load() >= max_connections) continue;
-    ++broker->serving;
-    std::thread([broker, connection = std::move(socket)]() mutable {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) continue;
+    // Beyond the limits a connection is closed unanswered, rather than left to wait.
+    if (!broker->admit(peer.uid)) {
+      say("refused a connection of uid " + std::to_string(peer.uid) + ": too many at once");
+      continue;
+    }
+    std::thread([broker, uid = peer.uid, connection = std::move(socket)]() mutable {
       broker->serve(std::move(connection));
-      --broker->serving;
+      broker->release(uid);
     }).detach();
   }
   remove_socket_file(*listener);
