@@ -141,7 +141,13 @@ int run_service(ServiceMode mode) {
   // The person's commands; without it the service still serves what needs no secret. Opened
   // first, so that it is there once run/cli.sock answers.
   std::string admin_path = paths.run_dir + "/admin.sock";
-  auto admin = open_listener(admin_path);
+  // The person's front holds no vault: its commands go to the broker, and an admin socket
+  // here would only be something to stand in for.
+  std::optional<BrokerAddress> broker;
+  if (mode != ServiceMode::in_broker) broker = configured_broker(environment);
+  auto admin = broker ? std::expected<Listener, ListenFailure>(std::unexpected(ListenFailure{
+                            ListenFailure::Kind::unavailable, "not needed in front of a broker"}))
+                      : open_listener(admin_path);
   auto listener = open_listener(paths.socket);
   if (!listener) {
     if (admin) remove_socket_file(*admin);  // nothing to unlock without requests to serve
@@ -157,7 +163,7 @@ int run_service(ServiceMode mode) {
   log.write("listening on " + paths.socket);
   if (admin)
     log.write("admin commands on " + admin_path);
-  else
+  else if (!broker)
     log.write("cannot open " + admin_path + ": " + admin.error().reason);
 
   DataStore store(paths.data_dir, [&log](std::string_view line) { log.write(line); });
@@ -178,7 +184,7 @@ int run_service(ServiceMode mode) {
   context.approvals.set_wait_override(approval_wait_override(environment));
   if (auto wait = frame_wait_override(environment)) context.frame_wait = *wait;
   context.in_broker = mode == ServiceMode::in_broker;
-  if (!context.in_broker) context.broker = configured_broker(environment);
+  context.broker = broker;
   if (context.broker) log.write("requests go to the broker at " + context.broker->socket);
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.

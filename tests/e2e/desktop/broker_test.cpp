@@ -100,6 +100,8 @@ TEST_F(Broker, KeepsThePersonsStateAndRunsLocalWorkAsThePerson) {
 
   DesktopService front(scene.env, scene.data_dir);
   ASSERT_TRUE(front.ready()) << front.stderr_text();
+  // Nothing to unlock in the front, so nothing there to stand in for.
+  EXPECT_FALSE(std::filesystem::exists(scene.data_dir + "/run/admin.sock"));
   RunResult listed = scene.pendrel({"ls"});
   EXPECT_EQ(listed.exit_code, 0) << listed.out << listed.err;
   EXPECT_NE(listed.out.find("here"), std::string::npos) << listed.out;
