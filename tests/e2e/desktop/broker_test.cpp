@@ -198,12 +198,13 @@ TEST_F(Broker, WillNotUnlockWithALibraryThatHidItself) {
   EXPECT_NE(unlocked.err.find("LD_PRELOAD"), std::string::npos) << unlocked.err;
 }
 
-// pendrel-desktop run as `user` (the test runs as root), with `input` on its standard input;
-// its exit code and everything it wrote.
-std::pair<int, std::string> run_as(const passwd& user, const std::vector<std::string>& args,
+// `program` run as `user` (the test runs as root), with `input` on its standard input; its
+// exit code and everything it wrote.
+std::pair<int, std::string> run_as(const passwd& user, const std::string& program,
+                                   const std::vector<std::string>& args,
                                    const std::map<std::string, std::string>& env,
                                    const std::string& input) {
-  std::vector<std::string> storage{desktop_binary()};
+  std::vector<std::string> storage{program};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& arg : storage)
@@ -260,20 +261,34 @@ TEST_F(Broker, KeepsPeopleApartAndTheirStateOutOfTheirReach) {
                 .exit_code,
             0)
       << outputs;
-  auto [init_code, init_shown] = run_as(other, {"init", "--password-fd", "0"}, other_env, twice);
+  auto [init_code, init_shown] =
+      run_as(other, desktop_binary(), {"init", "--password-fd", "0"}, other_env, twice);
   ASSERT_EQ(init_code, 0) << init_shown;
   auto [add_code, add_shown] =
-      run_as(other, {"host", "add", "theirs", "--protocol", "LOCAL", "--password-fd", "0"},
+      run_as(other, desktop_binary(),
+             {"host", "add", "theirs", "--protocol", "LOCAL", "--cli", "on", "--password-fd", "0"},
              other_env, std::string(master) + "\n");
   ASSERT_EQ(add_code, 0) << add_shown;
 
   RunResult mine = admin({"host", "list"});
   EXPECT_NE(mine.out.find("mine"), std::string::npos) << mine.out;
   EXPECT_EQ(mine.out.find("theirs"), std::string::npos) << mine.out;
-  auto [list_code, theirs] = run_as(other, {"host", "list"}, other_env, "");
+  auto [list_code, theirs] = run_as(other, desktop_binary(), {"host", "list"}, other_env, "");
   EXPECT_EQ(list_code, 0) << theirs;
   EXPECT_NE(theirs.find("theirs"), std::string::npos) << theirs;
   EXPECT_EQ(theirs.find("mine"), std::string::npos) << theirs;
+
+  // The person's work runs as the person, through the front pendrel starts for them: a file
+  // only root may read is not theirs to copy.
+  std::string secret = scene.home / "root-only.txt";
+  write_file(secret, "root's");
+  ::chmod(secret.c_str(), 0600);
+  auto [up_code, up_shown] =
+      run_as(other, pendrel_binary(), {"upload", "theirs", secret, other_home + "/copy.txt"},
+             other_env, "");
+  EXPECT_NE(up_shown.find(R"("error":"permission_denied")"), std::string::npos) << up_shown;
+  EXPECT_FALSE(std::filesystem::exists(other_home + "/copy.txt"));
+  (void)run_as(other, desktop_binary(), {"stop"}, other_env, "");
 
   // The person's own state is the broker account's alone: not even its owner-to-be reads it.
   std::string their_state = state + "/" + std::to_string(other.pw_uid);
