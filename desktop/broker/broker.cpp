@@ -48,11 +48,11 @@ void say(std::string_view text) {
   (void)write_all(STDERR_FILENO, "pendrel-desktop broker: " + std::string(text) + "\n");
 }
 
-std::string own_executable() {
-  char path[4096];
-  ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return {};
-  return std::string(path, static_cast<std::size_t>(length));
+// This program, held open from before the change of account: its directory may be one the
+// account cannot enter (a build tree under /root), and the services and commands the broker
+// starts are this program. Started through /proc/self/fd/N, which does not walk the path again.
+UniqueFd open_own_executable() {
+  return UniqueFd(::open("/proc/self/exe", O_PATH | O_CLOEXEC));
 }
 
 // Shared by the accepting loop and every connection's thread, and kept alive by the last of
@@ -135,6 +135,11 @@ int run_broker(std::span<const std::string> args) {
     say(options.error());
     return 2;
   }
+  UniqueFd executable = open_own_executable();
+  if (!executable) {
+    say("cannot open its own program: " + os_error_text(errno));
+    return 1;
+  }
   // Nothing is read before the change of account but the password database and /proc.
   if (auto switched = become_broker_account(*options); !switched) {
     say(switched.error());
@@ -158,7 +163,8 @@ int run_broker(std::span<const std::string> args) {
     say("cannot open " + options->socket + " to every user: " + os_error_text(errno));
     return 1;
   }
-  auto broker = std::make_shared<Broker>(own_executable(), options->state_dir, refusal);
+  auto broker = std::make_shared<Broker>("/proc/self/fd/" + std::to_string(executable.get()),
+                                         options->state_dir, refusal);
   install_signal_handlers(broker->stop, ServiceMode::foreground);
   say("listening on " + options->socket + ", state in " + options->state_dir);
   while (!broker->stop.fired()) {
