@@ -43,6 +43,7 @@ constexpr auto opening_wait = 30s;
 // theirs holding connections open) cannot keep everyone else out.
 constexpr int max_connections = 256;
 constexpr int max_connections_per_uid = 48;
+constexpr int executable_descriptor_floor = 512;
 
 void say(std::string_view text) {
   (void)write_all(STDERR_FILENO, "pendrel-desktop broker: " + std::string(text) + "\n");
@@ -51,8 +52,12 @@ void say(std::string_view text) {
 // This program, held open from before the change of account: its directory may be one the
 // account cannot enter (a build tree under /root), and the services and commands the broker
 // starts are this program. Started through /proc/self/fd/N, which does not walk the path again.
+// It sits above every number a person's command may ask for, which are placed over the low
+// ones before the program starts.
 UniqueFd open_own_executable() {
-  return UniqueFd(::open("/proc/self/exe", O_PATH | O_CLOEXEC));
+  UniqueFd opened(::open("/proc/self/exe", O_PATH | O_CLOEXEC));
+  if (!opened) return opened;
+  return UniqueFd(::fcntl(opened.get(), F_DUPFD_CLOEXEC, executable_descriptor_floor));
 }
 
 // Shared by the accepting loop and every connection's thread, and kept alive by the last of
