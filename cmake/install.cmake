@@ -58,6 +58,12 @@ if(TARGET pendrel_desktop AND EXISTS ${unit_source})
   configure_file(${unit_source} ${PROJECT_BINARY_DIR}/systemd/pendrel-desktop.service @ONLY)
   # lib/systemd/user, not the multiarch libdir: systemd looks there and nowhere else.
   install(FILES ${PROJECT_BINARY_DIR}/systemd/pendrel-desktop.service DESTINATION lib/systemd/user)
+  # The broker: a system unit and its account.
+  configure_file(${PROJECT_SOURCE_DIR}/desktop/app/pendrel-broker.service
+                 ${PROJECT_BINARY_DIR}/systemd/pendrel-broker.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/systemd/pendrel-broker.service DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/dist/debian/pendrel.sysusers DESTINATION lib/sysusers.d
+          RENAME pendrel.conf)
 endif()
 
 install(FILES README.md ARCHITECTURE.md src/app/SKILL.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -24,4 +24,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # package (tools/ci/50-package.sh does).
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
+# The broker's account and unit (dist/debian): created and started on install, its state
+# removed on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/dist/debian/postinst ${PROJECT_SOURCE_DIR}/dist/debian/prerm
+    ${PROJECT_SOURCE_DIR}/dist/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -2,12 +2,15 @@
 // memory bounded whatever the file's size.
 #pragma once
 
+#include <sys/types.h>
+
 #include <expected>
 #include <string>
 
 #include "desktop/runner/cancel_watch.h"
 #include "desktop/ssh/ssh_target.h"
 #include "protocol/messages.h"
+#include "protocol/unique_fd.h"
 
 namespace pendrel::desktop {
 
@@ -31,5 +34,23 @@ namespace pendrel::desktop {
 [[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_download(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& remote, const std::string& local, const CancelWatch& cancel);
+
+// ssh_upload from `source`, a file the person's front opened (the broker never opens a
+// person's file by name); `local` names it in the answer and the failures.
+[[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_upload_descriptor(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    UniqueFd source, const std::string& local, const std::string& remote,
+    const CancelWatch& cancel);
+
+// ssh_download into `sink`, the temporary file the person's front made beside its target: no
+// rename here (the front renames it once told), and the answer's `local` is as given. `mode`
+// is the one the file is to have.
+struct DescriptorDownload {
+  TransferResponse response;
+  mode_t mode = 0644;
+};
+[[nodiscard]] std::expected<DescriptorDownload, ErrorBody> ssh_download_descriptor(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    const std::string& remote, int sink, const std::string& local, const CancelWatch& cancel);
 
 }  // namespace pendrel::desktop

@@ -24,9 +24,9 @@ struct LocalSource {
   mode_t mode = 0644;
 };
 
-std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
-  LocalSource source{UniqueFd(::open(local.c_str(), O_RDONLY | O_CLOEXEC)), 0644};
-  if (!source.fd) return std::unexpected(local_failure(errno, "read", local));
+// Takes `fd` (open for reading) as the source, if it is a regular file.
+std::expected<LocalSource, ErrorBody> take_source(UniqueFd fd, const std::string& local) {
+  LocalSource source{std::move(fd), 0644};
   struct stat facts {};
   if (::fstat(source.fd.get(), &facts) != 0) {
     return std::unexpected(local_failure(errno, "read", local));
@@ -42,6 +42,12 @@ std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
   }
   source.mode = facts.st_mode & 0777;
   return source;
+}
+
+std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
+  UniqueFd fd(::open(local.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::unexpected(local_failure(errno, "read", local));
+  return take_source(std::move(fd), local);
 }
 
 // scp's rule: a remote directory, or a path ending with "/", receives the local name.
@@ -68,14 +74,12 @@ std::expected<std::string, ErrorBody> final_remote_path(sftp_session sftp,
   return target;
 }
 
-}  // namespace
-
-std::expected<TransferResponse, ErrorBody> ssh_upload(
+std::expected<TransferResponse, ErrorBody> upload(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
-    const std::string& local, const std::string& remote, const CancelWatch& cancel) {
+    std::expected<LocalSource, ErrorBody> source, const std::string& local,
+    const std::string& remote, const CancelWatch& cancel) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);
-  auto source = open_source(local);
   if (!source) return std::unexpected(source.error());
   auto session = open_ssh_session(target, credentials, keys);
   if (!session) return std::unexpected(session.error());
@@ -117,6 +121,22 @@ std::expected<TransferResponse, ErrorBody> ssh_upload(
   response.duration_ms = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
   return response;
+}
+
+}  // namespace
+
+std::expected<TransferResponse, ErrorBody> ssh_upload(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    const std::string& local, const std::string& remote, const CancelWatch& cancel) {
+  return upload(target, credentials, keys, open_source(local), local, remote, cancel);
+}
+
+std::expected<TransferResponse, ErrorBody> ssh_upload_descriptor(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    UniqueFd source, const std::string& local, const std::string& remote,
+    const CancelWatch& cancel) {
+  return upload(target, credentials, keys, take_source(std::move(source), local), local, remote,
+                cancel);
 }
 
 }  // namespace pendrel::desktop
