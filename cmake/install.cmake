@@ -1,9 +1,9 @@
-# Install rules: both programs side by side in bin/ (pendrel's launch rules look for the
+# Install rules: the programs side by side in bin/ (pendrel's launch rules look for the
 # service beside pendrel), the man pages, shell completion, the systemd user unit and the
 # documentation, in the places a Linux distribution expects them.
 include(GNUInstallDirs)
 
-install(TARGETS pendrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS pendrel pendrel_mcp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET pendrel_desktop)
   install(TARGETS pendrel_desktop RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -13,7 +13,7 @@ endif()
 find_program(SCDOC scdoc)
 find_program(GZIP gzip)
 if(SCDOC AND GZIP)
-  set(man_pages pendrel)
+  set(man_pages pendrel pendrel-mcp)
   if(TARGET pendrel_desktop)
     list(APPEND man_pages pendrel-desktop)
   endif()
@@ -58,6 +58,12 @@ if(TARGET pendrel_desktop AND EXISTS ${unit_source})
   configure_file(${unit_source} ${PROJECT_BINARY_DIR}/systemd/pendrel-desktop.service @ONLY)
   # lib/systemd/user, not the multiarch libdir: systemd looks there and nowhere else.
   install(FILES ${PROJECT_BINARY_DIR}/systemd/pendrel-desktop.service DESTINATION lib/systemd/user)
+  # The broker: a system unit and its account.
+  configure_file(${PROJECT_SOURCE_DIR}/desktop/app/pendrel-broker.service
+                 ${PROJECT_BINARY_DIR}/systemd/pendrel-broker.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/systemd/pendrel-broker.service DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/dist/debian/pendrel.sysusers DESTINATION lib/sysusers.d
+          RENAME pendrel.conf)
 endif()
 
 install(FILES README.md ARCHITECTURE.md src/app/SKILL.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -10,7 +10,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "pendrel lets a person, and above all an AI
 the user opened to command-line access, run a shell command on one of them and
 upload or download single files, without ever seeing a password or a key.
 pendrel-desktop is the per-user service that keeps the hosts and their credentials
-and does the work; pendrel starts it on demand, or it runs as a systemd user unit.")
+and does the work; pendrel starts it on demand, or it runs as a systemd user unit.
+pendrel-mcp offers the same operations as tools to agents that speak the Model
+Context Protocol.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -22,4 +24,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # package (tools/ci/50-package.sh does).
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
+# The broker's account and unit (dist/debian): created and started on install, its state
+# removed on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/dist/debian/postinst ${PROJECT_SOURCE_DIR}/dist/debian/prerm
+    ${PROJECT_SOURCE_DIR}/dist/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -238,4 +238,17 @@ JsonWriter& JsonWriter::boolean(bool value) {
   return *this;
 }
 
+JsonWriter& JsonWriter::null() {
+  before_value();
+  out_ += "null";
+  return *this;
+}
+
+JsonWriter& JsonWriter::written_value(std::string_view compact_json) {
+  before_value();
+  out_ += compact_json;
+  drain_if_full();
+  return *this;
+}
+
 }  // namespace pendrel

@@ -38,6 +38,10 @@ class JsonWriter {
   JsonWriter& integer(std::int64_t value);
   JsonWriter& unsigned_integer(std::uint64_t value);
   JsonWriter& boolean(bool value);
+  JsonWriter& null();
+  // A value already built by another JsonWriter, placed as it is: one value built once and
+  // written twice (as a member and inside a string) is never built twice.
+  JsonWriter& written_value(std::string_view compact_json);
 
   [[nodiscard]] const std::string& text() const { return out_; }
   [[nodiscard]] std::string take() { return std::move(out_); }

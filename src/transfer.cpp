@@ -1,11 +1,8 @@
 #include "transfer.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-
 #include "app/connect.h"
 #include "caller/caller.h"
+#include "client/upload_source.h"
 #include "i18n/catalogue.h"
 #include "output/report.h"
 #include "output/transfer_text.h"
@@ -16,9 +13,6 @@
 
 namespace pendrel {
 namespace {
-
-// Local file failures are the user's to fix, so they end like usage errors.
-constexpr int local_file_exit_code = 1;
 
 std::string transfer_json(const TransferResponse& result) {
   JsonWriter json;
@@ -75,20 +69,8 @@ std::expected<TransferArgs, std::string> parse_transfer_arguments(Direction dire
 }
 
 int check_upload_source(Output& output, const std::string& local) {
-  struct stat status {};
-  if (::stat(local.c_str(), &status) != 0) {
-    int error = errno;
-    if (error == ENOENT) return report_error(output, local_file_exit_code, "path_not_found", local);
-    if (error == EACCES) {
-      return report_error(output, local_file_exit_code, "permission_denied", local);
-    }
-    return report_usage(output, os_error_text(error));
-  }
-  if (S_ISDIR(status.st_mode)) {
-    return report_usage(output, format_message(messages::is_directory, output.lang, local));
-  }
-  if (!S_ISREG(status.st_mode)) {
-    return report_usage(output, format_message(messages::not_regular_file, output.lang, local));
+  if (auto failure = examine_upload_source(local, output.lang)) {
+    return report_failure(output, *failure);
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "desktop/admin/admin_command.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include "desktop/admin/admin_context.h"
 #include "desktop/admin/admin_help.h"
 #include "desktop/admin/arguments.h"
+#include "desktop/admin/broker_command.h"
 #include "desktop/admin/console_commands.h"
 #include "desktop/admin/host_commands.h"
 #include "desktop/admin/hostkey_commands.h"
@@ -70,7 +72,10 @@ void print(std::string_view text) {
   (void)write_all(STDOUT_FILENO, text);
 }
 
-int run_admin_command(std::span<const std::string> args) {
+int run_admin_command(std::span<const std::string> args, AdminRoute route) {
+  // Before any password is read or typed through: no other process of the same account may
+  // read this one's memory.
+  ::prctl(PR_SET_DUMPABLE, 0);
   if (args.empty()) {
     print(admin_help_text());
     return 1;
@@ -82,7 +87,16 @@ int run_admin_command(std::span<const std::string> args) {
   if (chosen == nullptr) {
     return report(bad_input("unknown command " + args.front() + " (see pendrel-desktop help)"));
   }
+  // With a broker, the person's state is the broker's: the command runs there.
+  if (route == AdminRoute::broker_when_configured && runs_in_broker(args.front())) {
+    if (auto broker = configured_broker(Environment::from_process())) {
+      auto code = run_in_broker(*broker, args);
+      if (!code) return report(code.error());
+      return *code;
+    }
+  }
   AdminContext context;
+  context.in_broker = route == AdminRoute::here;
   if (chosen->run != show_help) {
     auto data_dir = find_data_dir(Environment::from_process());
     if (!data_dir)

@@ -7,7 +7,8 @@
 namespace pendrel::desktop {
 
 struct AdminContext {
-  std::string data_dir;  // the working form, as pendrel uses it
+  std::string data_dir;    // the working form, as pendrel uses it
+  bool in_broker = false;  // run by the broker on the person's state there
 };
 
 // Writes to standard output; a failed write (a closed pipe) is not the command's failure.

@@ -10,6 +10,9 @@ The service:
   pendrel-desktop --headless         run in the background (what pendrel starts)
   pendrel-desktop status [--json]    whether it runs: pid, version, socket, hosts
   pendrel-desktop stop               end it and wait until it is gone
+  pendrel-desktop broker [--socket PATH] [--state-dir DIR] [--account NAME]
+  broker is the system service that keeps every person's vault, hosts, rules and audit
+  under an account of its own (pendrel-broker.service).
 
 Hosts (HOST is an id or a name):
   pendrel-desktop host add NAME --address ADDR [--port N] [--user USER]
@@ -42,6 +45,7 @@ Host keys (the SSH server's key, checked before anything is sent; kept in the va
 
 The vault (passwords, keys and where they may be sent):
   pendrel-desktop init               create it (asks for the new master password twice)
+  pendrel-desktop init --import      move the data directory's vault into the broker
   pendrel-desktop unlock             let the running service use it
   pendrel-desktop lock [--all]       forget it again; --all also refuses every request
   pendrel-desktop passwd             change the master password
@@ -79,6 +83,8 @@ The audit log:
 Exit codes: 0 success, 1 bad input or a failed operation, 2 no such host,
 3 the service is not running (status, unlock).
 The data directory is $PENDREL_DATA_DIR, else $XDG_CONFIG_HOME/pendrel or ~/.config/pendrel.
+With a broker ($PENDREL_BROKER_SOCKET, or the installed one), every command but stop,
+autostart and help runs there, on your state in the broker.
 )";
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "desktop/admin/admin_channel.h"
+#include "desktop/admin/passed_file.h"
 #include "desktop/admin/password_option.h"
 #include "desktop/admin/vault_change.h"
 #include "desktop/store/atomic_file.h"
@@ -20,7 +21,7 @@ namespace {
 constexpr std::size_t max_key_file_bytes = 64 * 1024;
 
 std::expected<SecretString, AdminFailure> read_key_file(const std::string& path) {
-  auto text = read_whole_file(path);
+  auto text = read_passed_file(path);
   if (!text)
     return std::unexpected(bad_input("cannot read " + path + ": " + os_error_text(text.error())));
   if (text->empty() || text->size() > max_key_file_bytes)

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "desktop/admin/admin_channel.h"
+#include "desktop/admin/personal_mode_note.h"
 #include "desktop/admin/service_probe.h"
 #include "desktop/store/hosts_file.h"
 #include "desktop/store/settings_file.h"
@@ -85,6 +86,7 @@ std::expected<void, AdminFailure> show_status(const AdminContext& context, Argum
   }
   print(json ? status_json(state, host_count, shown, vault)
              : status_text(state, host_count, shown, vault));
+  if (!json) note_personal_mode(context);
   if (!state.running) return std::unexpected(AdminFailure{3, ""});
   return {};
 }

@@ -1,15 +1,21 @@
 #include "desktop/admin/vault_commands.h"
 
+#include <unistd.h>
+
 #include "desktop/admin/admin_channel.h"
+#include "desktop/admin/passed_file.h"
 #include "desktop/admin/password_option.h"
+#include "desktop/admin/personal_mode_note.h"
 #include "desktop/admin/store_lock.h"
 #include "desktop/rules/rule_settings_json.h"
 #include "desktop/service/app_lock_file.h"
+#include "desktop/store/atomic_file.h"
 #include "desktop/store/hosts_file.h"
 #include "desktop/store/settings_file.h"
 #include "desktop/vault/plain_hosts.h"
 #include "desktop/vault/unlocked_vault.h"
 #include "protocol/environment.h"
+#include "protocol/os_error.h"
 
 namespace pendrel::desktop {
 namespace {
@@ -50,9 +56,59 @@ void print_state(const VaultReport& report) {
 
 }  // namespace
 
+// The old vault.bin of a data directory, handed to the broker by the person's `init --import`:
+// taken as it is once the master password opens it, with its hosts listed from it.
+Outcome import_vault(const AdminContext& context, const PasswordSource& source,
+                     const std::string& from) {
+  auto lock = StoreLock::acquire(context.data_dir);
+  if (!lock) return std::unexpected(lock.error());
+  std::string path = vault_path(context.data_dir);
+  if (auto present = inspect_vault(path);
+      present || present.error().failure != VaultFailure::missing)
+    return std::unexpected(bad_input("a vault exists already; it is never replaced"));
+  auto bytes = read_passed_file(from);
+  if (!bytes)
+    return std::unexpected(
+        bad_input("cannot read the vault to import: " + os_error_text(bytes.error())));
+  if (auto written = write_file_atomically(path, *bytes, ExistingFile::keep); !written)
+    return std::unexpected(bad_input(written.error().text()));
+  auto password = ask_password(source, master_prompt);
+  if (!password) {
+    ::unlink(path.c_str());
+    return std::unexpected(password.error());
+  }
+  auto vault = UnlockedVault::open(path, *password);
+  if (!vault) {
+    ::unlink(path.c_str());
+    return std::unexpected(bad_input(vault_failure_text(vault.error()) + "; nothing imported"));
+  }
+  auto hosts = plain_hosts_from(vault->contents());
+  if (auto saved = save_hosts(context.data_dir, hosts); !saved)
+    return std::unexpected(bad_input(saved.error().text()));
+  print("moved the vault into the broker with " + std::to_string(hosts.size()) +
+        " hosts; it is locked until pendrel-desktop unlock\n");
+  return {};
+}
+
 Outcome init_vault(const AdminContext& context, Arguments& args) {
-  auto source = source_only(args);
-  if (!source) return std::unexpected(source.error());
+  PasswordSource source;
+  std::optional<std::string> import_from;
+  while (!args.done()) {
+    auto taken = take_password_fd(args, source);
+    if (!taken) return std::unexpected(taken.error());
+    if (*taken) continue;
+    if (args.flag("--import"))
+      return std::unexpected(
+          bad_input("--import moves a vault into the broker, and no broker is configured here"));
+    auto from = args.value_of("--import-from");
+    if (!from) return std::unexpected(from.error());
+    if (!*from) break;
+    // Only the broker's own form of --import: the person's command opens the file.
+    if (!context.in_broker) return std::unexpected(bad_input("unknown option --import-from"));
+    import_from = **from;
+  }
+  if (auto end = expect_end(args); !end) return end;
+  if (import_from) return import_vault(context, source, *import_from);
   auto lock = StoreLock::acquire(context.data_dir);
   if (!lock) return std::unexpected(lock.error());
   std::string path = vault_path(context.data_dir);
@@ -64,7 +120,7 @@ Outcome init_vault(const AdminContext& context, Arguments& args) {
   if (!hosts) return std::unexpected(bad_input(hosts.error()));
   auto settings = load_settings(context.data_dir);
   if (!settings) return std::unexpected(bad_input(settings.error()));
-  auto password = ask_new_password(*source, "New master password: ", "Repeat it: ");
+  auto password = ask_new_password(source, "New master password: ", "Repeat it: ");
   if (!password) return std::unexpected(password.error());
   VaultContents contents = contents_from_plain(*hosts);
   contents.external_cli = settings->external_cli;
@@ -77,6 +133,7 @@ Outcome init_vault(const AdminContext& context, Arguments& args) {
     return std::unexpected(bad_input(saved.error().text()));
   print("created the vault " + path + " with " + std::to_string(hosts->size()) +
         " hosts; a running service has it locked until pendrel-desktop unlock\n");
+  note_personal_mode(context);
   return {};
 }
 
@@ -97,6 +154,7 @@ Outcome unlock_vault(const AdminContext& context, Arguments& args) {
   if (!unlocked) return std::unexpected(unlocked.error());
   if (!*unlocked) return std::unexpected(service_needed());
   print_state(**unlocked);
+  note_personal_mode(context);
   return {};
 }
 

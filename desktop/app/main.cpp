@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "desktop/admin/admin_command.h"
+#include "desktop/broker/broker.h"
 #include "desktop/service/service.h"
+#include "desktop/vault/password_input.h"
+#include "protocol/decimal.h"
 
 namespace {
 
@@ -16,6 +19,19 @@ int run(const std::vector<std::string>& args) {
   }
   if (args.size() == 1 && args[0] == "serve") {
     return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::foreground);
+  }
+  if (!args.empty() && args[0] == "broker") {
+    return pendrel::desktop::run_broker(std::span(args).subspan(1));
+  }
+  // Inside the broker: a person's service, and a person's command run for them.
+  if (args.size() == 1 && args[0] == "broker-core") {
+    return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::in_broker);
+  }
+  if (args.size() >= 2 && args[0] == "broker-command") {
+    if (auto terminal = pendrel::parse_decimal_u32(args[1]))
+      pendrel::desktop::use_terminal_descriptor(static_cast<int>(*terminal));
+    return pendrel::desktop::run_admin_command(std::span(args).subspan(2),
+                                               pendrel::desktop::AdminRoute::here);
   }
   return pendrel::desktop::run_admin_command(args);
 }

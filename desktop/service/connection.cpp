@@ -6,9 +6,11 @@
 
 #include <chrono>
 
+#include "desktop/front/front_session.h"
 #include "desktop/service/answer_fit.h"
 #include "desktop/service/app_version.h"
 #include "desktop/service/request_router.h"
+#include "desktop/store/json_object_reader.h"
 #include "protocol/channel.h"
 #include "protocol/frame_reader.h"
 #include "protocol/os_error.h"
@@ -35,6 +37,7 @@ class Session {
 
   void run() {
     if (!check_peer()) return;
+    if (context_.in_broker && !read_origin()) return;
     auto hello = read_payload("Hello");
     if (!hello) return;
     if (!handshake(hello->view())) return;
@@ -59,6 +62,21 @@ class Session {
     }
     origin_.socket = socket_.get();
     ::setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, &send_wait, sizeof send_wait);
+    return true;
+  }
+
+  // In the broker, pendrel's pid comes first, from the broker itself: only the broker's
+  // account can reach this socket.
+  bool read_origin() {
+    auto frame = read_frame(socket_.get(), 4096,
+                            FrameWait{Clock::now() + context_.frame_wait, context_.abandon.fd()});
+    if (!frame) return false;  // a probe of the broker's: nothing worth a line
+    ParsedObject parsed;
+    if (!parse_object(frame->view(), parsed)) return false;
+    auto reader = ObjectReader::over(parsed.object);
+    if (!reader) return false;
+    if (auto pid = reader->unsigned_integer("pid"); pid && *pid)
+      origin_.pid = static_cast<pid_t>(**pid);
     return true;
   }
 
@@ -122,7 +140,7 @@ class Session {
     }
     handled.audit.duration_ms = milliseconds_since(start);
     record(handled.audit);
-    (void)send(std::move(handled.answer));
+    if (!handled.answered_by_front) (void)send(std::move(handled.answer));
     if (handled.stop_service) context_.stop.fire();
   }
 
@@ -149,6 +167,7 @@ class Session {
 }  // namespace
 
 void serve_connection(UniqueFd socket, ServiceContext& context) {
+  if (context.broker) return serve_through_broker(std::move(socket), context, *context.broker);
   Session(std::move(socket), context).run();
 }
 

@@ -4,10 +4,12 @@
 
 #include <poll.h>
 
+#include "desktop/link/front_work.h"
 #include "desktop/runner/local_exec.h"
 #include "desktop/runner/local_transfer.h"
 #include "desktop/service/approval_gate.h"
 #include "desktop/service/current_rules.h"
+#include "desktop/service/ssh_front_transfer.h"
 #include "desktop/service/ssh_requests.h"
 #include "desktop/store/host_lookup.h"
 #include "protocol/lexical_path.h"
@@ -104,6 +106,7 @@ struct Router {
                         "pendrel-desktop runs without a window and has no terminals"));
       return;
     }
+    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front();
     CancelWatch cancel{{origin.socket, context.abandon.fd()}};
     auto result =
         host->protocol == HostProtocol::local
@@ -129,12 +132,17 @@ struct Router {
     handled.audit.remote = request.remote;
     auto host = host_for(request.host);
     if (!host) return;
+    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front();
     std::string local = local_host_path(request.local, context.home_dir);
     std::expected<TransferResponse, ErrorBody> result;
     if (host->protocol == HostProtocol::local) {
       std::string remote = local_host_path(request.remote, context.home_dir);
       result = direction == Direction::upload ? copy_local_file(direction, local, remote)
                                               : copy_local_file(direction, remote, local);
+    } else if (context.in_broker) {
+      CancelWatch cancel{{origin.socket, context.abandon.fd()}};
+      result = transfer_for_front(context.vault, context.warm_ssh, host->id, direction,
+                                  request.remote, origin.socket, context.abandon.fd(), cancel);
     } else {
       CancelWatch cancel{{origin.socket, context.abandon.fd()}};
       result = transfer_with_ssh_host(context.vault, context.warm_ssh, host->id, direction, local,
@@ -151,6 +159,23 @@ struct Router {
     handled.audit.remote = result->remote;
     handled.audit.bytes = result->bytes;
     handled.answer = std::move(*result);
+  }
+
+  // The request passed every check; the person's front runs it and says how it went.
+  void hand_to_front() {
+    auto outcome = ask_front_to_run(origin.socket, context.abandon.fd());
+    handled.answered_by_front = true;
+    if (!outcome) {
+      handled.audit.outcome = "canceled";
+      context.log.write("the front of pid " + std::to_string(origin.pid) +
+                        " did not report its LOCAL work: " + outcome.error());
+      return;
+    }
+    handled.audit.outcome = outcome->outcome;
+    handled.audit.exit_code = outcome->exit_code;
+    handled.audit.bytes = outcome->bytes;
+    if (!outcome->local.empty()) handled.audit.local = outcome->local;
+    if (!outcome->remote.empty()) handled.audit.remote = outcome->remote;
   }
 
   // Nothing to bring to the front: the service has no window.

@@ -20,8 +20,9 @@ struct RequestOrigin {
 
 struct Handled {
   Response answer;
-  AuditEntry audit;           // everything but the duration, which the caller measures
-  bool stop_service = false;  // `quit`: stop once the answer is sent
+  AuditEntry audit;                // everything but the duration, which the caller measures
+  bool stop_service = false;       // `quit`: stop once the answer is sent
+  bool answered_by_front = false;  // in the broker: the front ran the work and answers itself
 };
 
 // Never fails: every failure is an error answer with the code that says what happened.

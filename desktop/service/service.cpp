@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "desktop/link/broker_address.h"
 #include "desktop/service/accept_loop.h"
 #include "desktop/service/app_version.h"
 #include "desktop/service/instance_lock.h"
@@ -20,6 +21,7 @@
 #include "desktop/service/signal_handlers.h"
 #include "desktop/service/vault_keeper.h"
 #include "desktop/service/worker_pool.h"
+#include "desktop/vault/foreign_code_check.h"
 #include "desktop/vault/process_guard.h"
 #include "desktop/vault/stale_temporaries.h"
 #include "protocol/data_dir.h"
@@ -139,7 +141,13 @@ int run_service(ServiceMode mode) {
   // The person's commands; without it the service still serves what needs no secret. Opened
   // first, so that it is there once run/cli.sock answers.
   std::string admin_path = paths.run_dir + "/admin.sock";
-  auto admin = open_listener(admin_path);
+  // The person's front holds no vault: its commands go to the broker, and an admin socket
+  // here would only be something to stand in for.
+  std::optional<BrokerAddress> broker;
+  if (mode != ServiceMode::in_broker) broker = configured_broker(environment);
+  auto admin = broker ? std::expected<Listener, ListenFailure>(std::unexpected(ListenFailure{
+                            ListenFailure::Kind::unavailable, "not needed in front of a broker"}))
+                      : open_listener(admin_path);
   auto listener = open_listener(paths.socket);
   if (!listener) {
     if (admin) remove_socket_file(*admin);  // nothing to unlock without requests to serve
@@ -155,12 +163,17 @@ int run_service(ServiceMode mode) {
   log.write("listening on " + paths.socket);
   if (admin)
     log.write("admin commands on " + admin_path);
-  else
+  else if (!broker)
     log.write("cannot open " + admin_path + ": " + admin.error().reason);
 
   DataStore store(paths.data_dir, [&log](std::string_view line) { log.write(line); });
   AuditLog audit(paths.logs_dir);
   std::optional<std::string> unlock_refused = unlock_refusal_reason(environment);
+  // What the broker found in itself holds for the services it starts.
+  if (auto broker_refusal = environment.get_non_empty("PENDREL_BROKER_REFUSAL");
+      !unlock_refused && broker_refusal)
+    unlock_refused = std::string(*broker_refusal);
+  if (!unlock_refused) unlock_refused = foreign_code_reason();
   if (!hardened) unlock_refused = "the process could not protect its memory: " + hardened.error();
   if (unlock_refused) log.write("the vault will not be unlocked: " + *unlock_refused);
   for (const auto& name : remove_stale_vault_temporaries(paths.data_dir))
@@ -175,9 +188,12 @@ int run_service(ServiceMode mode) {
       working_form(home_directory(environment)), store, audit, log, stop, abandon, vault, warm_ssh};
   context.approvals.set_wait_override(approval_wait_override(environment));
   if (auto wait = frame_wait_override(environment)) context.frame_wait = *wait;
+  context.in_broker = mode == ServiceMode::in_broker;
+  context.broker = broker;
+  if (context.broker) log.write("requests go to the broker at " + context.broker->socket);
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.
-  if (mode == ServiceMode::headless && ::chdir("/") != 0) log.write("cannot change to /");
+  if (mode != ServiceMode::foreground && ::chdir("/") != 0) log.write("cannot change to /");
   {
     WorkerPool pool(max_concurrent_connections);
     accept_until_stopped(*listener, admin ? &*admin : nullptr, pool, context,

@@ -6,6 +6,8 @@ namespace pendrel::desktop {
 enum class ServiceMode {
   foreground,  // `serve`: the service log goes to standard error; SIGHUP stops it
   headless,    // `--headless`, as pendrel starts it: the log goes to logs/; SIGHUP is ignored
+  in_broker,   // `broker-core`: a person's service inside the broker, headless, on the state
+               // directory the broker gives it (desktop/broker/user_cores.h)
 };
 
 // At most this many connections are served at once; more wait in the listen queue.

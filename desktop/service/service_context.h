@@ -2,10 +2,12 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "desktop/audit/audit_log.h"
 #include "desktop/audit/service_log.h"
+#include "desktop/link/broker_address.h"
 #include "desktop/service/approval_desk.h"
 #include "desktop/service/exec_policy.h"
 #include "desktop/service/stop_signal.h"
@@ -29,6 +31,12 @@ struct ServiceContext {
   // How long each frame of a client may take to arrive; a client that takes longer is not
   // pendrel and must not hold a worker. Tests shorten it.
   std::chrono::milliseconds frame_wait{30'000};
+  // The person's front: every request but activate and quit goes to this broker.
+  std::optional<BrokerAddress> broker;
+  // A person's service inside the broker: each connection opens with pendrel's pid from the
+  // broker, and a LOCAL host's work is handed back to the person's front, which runs it as
+  // the person; the broker's account never runs a person's command.
+  bool in_broker = false;
 };
 
 // The language the client asked for in its Hello: "en" gives English, anything else Chinese.

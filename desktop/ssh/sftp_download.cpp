@@ -150,55 +150,107 @@ std::expected<std::uint64_t, CopyFailure> copy_remote_file(sftp_file file, int o
   return bytes;
 }
 
+// The remote file opened for reading, with what it is, and the watch on its link. Declared in
+// the order they end backwards: the file is closed and the watch stopped while the
+// connection still stands.
+struct RemoteSource {
+  SftpOnLease connection;
+  std::unique_ptr<LinkWatchdog> watchdog;
+  OwnedAttributes attributes;
+  OwnedSftpFile file;
+  [[nodiscard]] sftp_session sftp() const { return connection.sftp.get(); }
+};
+
+std::expected<RemoteSource, ErrorBody> open_remote(const SshTarget& target,
+                                                   const SshCredentials& credentials,
+                                                   const TrustedHostKeys& keys,
+                                                   const std::string& remote,
+                                                   const ConnectionSource& connection_source) {
+  auto connection = open_sftp_from(connection_source, target, credentials, keys);
+  if (!connection) return std::unexpected(connection.error());
+  RemoteSource source{std::move(*connection), nullptr, {}, {}};
+  source.watchdog =
+      std::make_unique<LinkWatchdog>(source.connection.lease.get(), target.dead_link_after);
+  source.attributes.reset(sftp_stat(source.sftp(), remote.c_str()));
+  if (!source.attributes) return std::unexpected(sftp_failure(source.sftp(), "read", remote));
+  if (source.attributes->type == SSH_FILEXFER_TYPE_DIRECTORY) {
+    return std::unexpected(ssh_failure(
+        ErrorCode::bad_request, remote + " on the host is a directory; only single files are "
+                                         "copied"));
+  }
+  source.file.reset(sftp_open(source.sftp(), remote.c_str(), O_RDONLY, 0));
+  if (!source.file) return std::unexpected(sftp_failure(source.sftp(), "read", remote));
+  return source;
+}
+
+// Copies the opened remote file into `out`; the failure names `local`.
+std::expected<std::uint64_t, ErrorBody> copy_into(RemoteSource& source, int out,
+                                                  const std::string& local,
+                                                  const std::string& remote, RequestStop& stop) {
+  auto bytes = copy_remote_file(source.file.get(), out, stop);
+  if (bytes) return *bytes;
+  if (bytes.error().reason != StopReason::none) {
+    return std::unexpected(stop.failure(bytes.error().reason, "the download"));
+  }
+  if (bytes.error().local_errno != 0) {
+    return std::unexpected(local_failure(bytes.error().local_errno, "write", local));
+  }
+  return std::unexpected(sftp_failure(source.sftp(), "read", remote));
+}
+
+// The answer for a complete copy; the connection may serve the next request.
+TransferResponse answer_for(RemoteSource& source, const std::string& local,
+                            const std::string& remote, std::uint64_t bytes,
+                            Clock::time_point started) {
+  TransferResponse response;
+  response.local = local;
+  response.remote = canonical_remote_path(source.sftp(), remote);
+  response.bytes = bytes;
+  response.duration_ms = static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+  source.connection.lease.keep_warm();
+  return response;
+}
+
+// Like the remote file's, without write access for others.
+mode_t local_mode(const RemoteSource& source) {
+  return (source.attributes->permissions & 0777) & ~mode_t{022};
+}
+
 }  // namespace
 
 std::expected<TransferResponse, ErrorBody> ssh_download(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& remote, const std::string& local, const CancelWatch& cancel,
-    const ConnectionSource& source) {
+    const ConnectionSource& connection_source) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);
   auto path = final_local_path(local, remote);
   if (!path) return std::unexpected(path.error());
-  auto connection = open_sftp_from(source, target, credentials, keys);
-  if (!connection) return std::unexpected(connection.error());
-  LinkWatchdog watchdog(connection->lease.get(), target.dead_link_after);
-  OwnedSftp& sftp = connection->sftp;
-
-  OwnedAttributes attributes(sftp_stat(sftp.get(), remote.c_str()));
-  if (!attributes) return std::unexpected(sftp_failure(sftp.get(), "read", remote));
-  if (attributes->type == SSH_FILEXFER_TYPE_DIRECTORY) {
-    return std::unexpected(ssh_failure(
-        ErrorCode::bad_request, remote + " on the host is a directory; only single files are "
-                                         "copied"));
-  }
-  OwnedSftpFile file(sftp_open(sftp.get(), remote.c_str(), O_RDONLY, 0));
-  if (!file) return std::unexpected(sftp_failure(sftp.get(), "read", remote));
+  auto source = open_remote(target, credentials, keys, remote, connection_source);
+  if (!source) return std::unexpected(source.error());
   TemporaryFile temporary(*path);
   if (!temporary.valid()) return std::unexpected(local_failure(errno, "write", *path));
-
-  auto bytes = copy_remote_file(file.get(), temporary.fd(), stop);
-  if (!bytes) {
-    if (bytes.error().reason != StopReason::none) {
-      return std::unexpected(stop.failure(bytes.error().reason, "the download"));
-    }
-    if (bytes.error().local_errno != 0) {
-      return std::unexpected(local_failure(bytes.error().local_errno, "write", *path));
-    }
-    return std::unexpected(sftp_failure(sftp.get(), "read", remote));
-  }
-  mode_t mode = (attributes->permissions & 0777) & ~mode_t{022};
-  if (int error = temporary.install(*path, mode); error != 0) {
+  auto bytes = copy_into(*source, temporary.fd(), *path, remote, stop);
+  if (!bytes) return std::unexpected(bytes.error());
+  if (int error = temporary.install(*path, local_mode(*source)); error != 0) {
     return std::unexpected(local_failure(error, "write", *path));
   }
-  TransferResponse response;
-  response.local = *path;
-  response.remote = canonical_remote_path(sftp.get(), remote);
-  response.bytes = *bytes;
-  response.duration_ms = static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
-  connection->lease.keep_warm();
-  return response;
+  return answer_for(*source, *path, remote, *bytes, started);
+}
+
+std::expected<DescriptorDownload, ErrorBody> ssh_download_descriptor(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    const std::string& remote, int sink, const std::string& local, const CancelWatch& cancel,
+    const ConnectionSource& connection_source) {
+  const Clock::time_point started = Clock::now();
+  RequestStop stop(cancel, target.max_duration, started);
+  auto source = open_remote(target, credentials, keys, remote, connection_source);
+  if (!source) return std::unexpected(source.error());
+  auto bytes = copy_into(*source, sink, local, remote, stop);
+  if (!bytes) return std::unexpected(bytes.error());
+  return DescriptorDownload{answer_for(*source, local, remote, *bytes, started),
+                            local_mode(*source)};
 }
 
 }  // namespace pendrel::desktop

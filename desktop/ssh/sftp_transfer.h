@@ -2,6 +2,8 @@
 // memory bounded whatever the file's size.
 #pragma once
 
+#include <sys/types.h>
+
 #include <expected>
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "desktop/ssh/ssh_target.h"
 #include "desktop/ssh/warm_connections.h"
 #include "protocol/messages.h"
+#include "protocol/unique_fd.h"
 
 namespace pendrel::desktop {
 
@@ -38,5 +41,24 @@ namespace pendrel::desktop {
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
     const std::string& remote, const std::string& local, const CancelWatch& cancel,
     const ConnectionSource& source = {});
+
+// ssh_upload from `source`, a file the person's front opened (the broker never opens a
+// person's file by name); `local` names it in the answer and the failures.
+[[nodiscard]] std::expected<TransferResponse, ErrorBody> ssh_upload_descriptor(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    UniqueFd source, const std::string& local, const std::string& remote, const CancelWatch& cancel,
+    const ConnectionSource& connection_source = {});
+
+// ssh_download into `sink`, the temporary file the person's front made beside its target: no
+// rename here (the front renames it once told), and the answer's `local` is as given. `mode`
+// is the one the file is to have.
+struct DescriptorDownload {
+  TransferResponse response;
+  mode_t mode = 0644;
+};
+[[nodiscard]] std::expected<DescriptorDownload, ErrorBody> ssh_download_descriptor(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    const std::string& remote, int sink, const std::string& local, const CancelWatch& cancel,
+    const ConnectionSource& connection_source = {});
 
 }  // namespace pendrel::desktop

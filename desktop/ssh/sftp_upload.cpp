@@ -28,9 +28,9 @@ struct LocalSource {
   mode_t mode = 0644;
 };
 
-std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
-  LocalSource source{UniqueFd(::open(local.c_str(), O_RDONLY | O_CLOEXEC)), 0644};
-  if (!source.fd) return std::unexpected(local_failure(errno, "read", local));
+// Takes `fd` (open for reading) as the source, if it is a regular file.
+std::expected<LocalSource, ErrorBody> take_source(UniqueFd fd, const std::string& local) {
+  LocalSource source{std::move(fd), 0644};
   struct stat facts {};
   if (::fstat(source.fd.get(), &facts) != 0) {
     return std::unexpected(local_failure(errno, "read", local));
@@ -46,6 +46,12 @@ std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
   }
   source.mode = facts.st_mode & 0777;
   return source;
+}
+
+std::expected<LocalSource, ErrorBody> open_source(const std::string& local) {
+  UniqueFd fd(::open(local.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::unexpected(local_failure(errno, "read", local));
+  return take_source(std::move(fd), local);
 }
 
 // Where the upload lands: the path by scp's rule, and the permissions of a file already there,
@@ -178,15 +184,12 @@ void remove_temporary(sftp_session sftp, const std::string& path, const SshTarge
   if (another) sftp_unlink(another->get(), path.c_str());
 }
 
-}  // namespace
-
-std::expected<TransferResponse, ErrorBody> ssh_upload(
+std::expected<TransferResponse, ErrorBody> upload(
     const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
-    const std::string& local, const std::string& remote, const CancelWatch& cancel,
-    const ConnectionSource& source) {
+    std::expected<LocalSource, ErrorBody> file_to_send, const std::string& local,
+    const std::string& remote, const CancelWatch& cancel, const ConnectionSource& source) {
   const Clock::time_point started = Clock::now();
   RequestStop stop(cancel, target.max_duration, started);
-  auto file_to_send = open_source(local);
   if (!file_to_send) return std::unexpected(file_to_send.error());
   auto connection = open_sftp_from(source, target, credentials, keys);
   if (!connection) return std::unexpected(connection.error());
@@ -214,6 +217,23 @@ std::expected<TransferResponse, ErrorBody> ssh_upload(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
   connection->lease.keep_warm();
   return response;
+}
+
+}  // namespace
+
+std::expected<TransferResponse, ErrorBody> ssh_upload(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    const std::string& local, const std::string& remote, const CancelWatch& cancel,
+    const ConnectionSource& source) {
+  return upload(target, credentials, keys, open_source(local), local, remote, cancel, source);
+}
+
+std::expected<TransferResponse, ErrorBody> ssh_upload_descriptor(
+    const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+    UniqueFd source, const std::string& local, const std::string& remote, const CancelWatch& cancel,
+    const ConnectionSource& connection_source) {
+  return upload(target, credentials, keys, take_source(std::move(source), local), local, remote,
+                cancel, connection_source);
 }
 
 }  // namespace pendrel::desktop

@@ -83,7 +83,21 @@ std::expected<void, PasswordInputError> wait_for_terminal(int tty, const sigset_
 
 }  // namespace
 
+namespace {
+int given_terminal = -1;
+}  // namespace
+
+void use_terminal_descriptor(int fd) {
+  given_terminal = fd;
+}
+
 std::expected<UniqueFd, PasswordInputError> open_terminal() {
+  if (given_terminal >= 0) {
+    UniqueFd copy(::fcntl(given_terminal, F_DUPFD_CLOEXEC, 3));
+    if (!copy)
+      return fail(PasswordInputFailure::no_terminal, "the terminal: " + os_error_text(errno));
+    return copy;
+  }
   UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!tty) {
     return fail(PasswordInputFailure::no_terminal, "/dev/tty: " + os_error_text(errno));

@@ -35,8 +35,13 @@ struct PasswordSource {
   std::optional<int> descriptor;
 };
 
-// /dev/tty, for reading and writing.
+// /dev/tty, for reading and writing; or a copy of the descriptor given to
+// use_terminal_descriptor.
 [[nodiscard]] std::expected<UniqueFd, PasswordInputError> open_terminal();
+
+// A person's command run inside the broker has no controlling terminal: the person's terminal
+// arrives as a descriptor, which open_terminal then gives out. Call it once, at the start.
+void use_terminal_descriptor(int fd);
 
 // Writes `prompt` to the terminal `tty` and reads one line with echo off. The terminal's
 // settings are restored on every way out; SIGINT, SIGTERM, SIGHUP and SIGQUIT while waiting

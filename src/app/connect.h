@@ -1,6 +1,5 @@
-// connect_and_request: the one road to the desktop application. Finds its data directory,
-// connects (starting it without a window when it is not running and the launch settings allow),
-// sends one request and returns the answer.
+// connect_and_request: pendrel's road to the desktop application (client/service_request.h),
+// with every failure on the way reported once through report_error.
 #pragma once
 
 #include <expected>
@@ -9,10 +8,9 @@
 #include <variant>
 
 #include "app/command.h"
+#include "client/service_request.h"
 #include "output/report.h"
-#include "protocol/frame_reader.h"
 #include "protocol/messages.h"
-#include "protocol/response_decoding_canonical.h"
 
 namespace pendrel {
 
@@ -20,14 +18,6 @@ namespace pendrel {
 // through report_error, the exit code to end with. The channel is closed in every case.
 [[nodiscard]] std::expected<Response, int> connect_and_request(const Invocation& invocation,
                                                                Request request);
-
-// An answer as it arrived, never an error answer: recognised in the service's own form, to be
-// printed from the frame it points into, or else decoded.
-struct ReceivedAnswer {
-  PaddedPayload frame;  // what `canonical` points into; released once decoded
-  std::optional<CanonicalAnswer> canonical;
-  Response decoded;
-};
 
 // connect_and_request, keeping a host list or exec answer in its frame when it is in the
 // service's own form.
@@ -72,8 +62,5 @@ template <typename Answer>
   if (auto* wanted = std::get_if<Answer>(&*answer)) return std::move(*wanted);
   return std::unexpected(report_unexpected_answer(invocation.output, *answer));
 }
-
-// How a request is named in the diagnostic lines: "ls", "exec（主机 web-1）", ...
-[[nodiscard]] std::string request_label(const Request& request);
 
 }  // namespace pendrel

@@ -3,28 +3,9 @@
 #include <optional>
 
 #include "i18n/catalogue.h"
-#include "protocol/error_code.h"
 #include "protocol/json_writer.h"
 
 namespace pendrel {
-namespace {
-
-constexpr std::string_view usage_code = "usage";
-constexpr std::string_view skill_install_failed_code = "skill_install_failed";
-constexpr MessagePair skill_install_failed_text{"安装技能文件失败",
-                                                "failed to install the skill file"};
-
-// The code's own explanation, or nothing for usage and unknown codes.
-std::optional<std::string_view> text_of_code(std::string_view code, Language language) {
-  if (code == skill_install_failed_code) return skill_install_failed_text.in(language);
-  if (auto known = parse_error_code(code)) {
-    const auto& info = info_for(*known);
-    return language == Language::en ? info.english : info.chinese;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 int report_error(Output& output, int exit_code, std::string_view code, std::string_view detail) {
   auto code_text = text_of_code(code, output.lang);
@@ -60,19 +41,7 @@ int report_usage(Output& output, std::string_view message) {
 }
 
 int report_unexpected_answer(Output& output, const Response& answer) {
-  return report_error(
-      output, 5, "internal",
-      format_message(messages::unexpected_answer, output.lang, debug_render(answer)));
-}
-
-CliFailure failure_with(ErrorCode code, std::string message) {
-  const ErrorCodeInfo& info = info_for(code);
-  return CliFailure{std::string(info.name), std::move(message),
-                    static_cast<std::uint8_t>(info.exit_code)};
-}
-
-CliFailure failure_from_error_body(const ErrorBody& body) {
-  return CliFailure{body.code, body.message, static_cast<std::uint8_t>(exit_code_for(body.code))};
+  return report_failure(output, unexpected_answer_failure(answer, output.lang));
 }
 
 }  // namespace pendrel

@@ -210,8 +210,8 @@ int DesktopService::stop() {
   return exit_code_;
 }
 
-pid_t HeadlessServiceGuard::pid() const {
-  std::string lock_path = data_dir_ + "/run/lock";
+pid_t HeadlessServiceGuard::pid_holding(const std::string& data_dir) {
+  std::string lock_path = data_dir + "/run/lock";
   int fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   // A lock we can take is held by nobody: whatever pid the file names is gone.

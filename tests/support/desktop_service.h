@@ -68,7 +68,9 @@ class HeadlessServiceGuard {
   HeadlessServiceGuard& operator=(const HeadlessServiceGuard&) = delete;
 
   // The pid of the service holding the lock, or -1.
-  [[nodiscard]] pid_t pid() const;
+  [[nodiscard]] pid_t pid() const { return pid_holding(data_dir_); }
+  // The same for the service of any data directory, without ending it.
+  [[nodiscard]] static pid_t pid_holding(const std::string& data_dir);
 
  private:
   std::string data_dir_;

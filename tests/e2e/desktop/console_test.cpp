@@ -1,6 +1,6 @@
-// The approval console through the real programs on a LOCAL host: a rule match put to a person
-// at `pendrel-desktop console` on a pseudo-terminal, and every way its wait can end, as pendrel
-// reports it in JSON mode and as the audit log records it.
+// The approval console through the real programs, and a broker of the test's own, on a LOCAL host:
+// a rule match put to a person at `pendrel-desktop console` on a pseudo-terminal, and every way its
+// wait can end, as pendrel reports it in JSON mode and as the audit log records it.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -15,6 +15,7 @@
 #include <future>
 
 #include "desktop_scene.h"
+#include "support/test_broker.h"
 
 namespace pendrel::testing {
 namespace {
@@ -90,7 +91,12 @@ class Console : public ::testing::Test {
     if (desktop_binary().empty()) GTEST_SKIP() << "PENDREL_DESKTOP_BIN is not set";
     scene.env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
     scene.env["PENDREL_DESKTOP_TEST_APPROVAL_SECONDS"] = approval_seconds;
-    write_hosts(scene.data_dir, "[" + local_host("loc1", "here") + "]");
+    // The console, the approvals and the audit are the broker's, as installed.
+    broker.emplace(scene.home.path(), scene.env);
+    ASSERT_TRUE(broker->ready()) << "the test's broker did not start";
+    scene.env = broker->pointed_at(scene.env);
+    scene.state_dir = broker->state_of(::getuid());
+    ASSERT_EQ(admin({"host", "add", "here", "--protocol", "LOCAL", "--cli", "on"}).exit_code, 0);
     service.emplace(scene.env, scene.data_dir);
     ASSERT_TRUE(service->ready()) << service->stderr_text();
     std::string lines = std::string(master) + "\n";
@@ -124,7 +130,8 @@ class Console : public ::testing::Test {
   std::string marker(std::string_view name) const { return scene.home / std::string(name); }
 
   DesktopScene scene;
-  std::optional<DesktopService> service;
+  std::optional<TestBroker> broker;
+  std::optional<DesktopService> service;  // the person's front
 };
 
 TEST_F(Console, APersonApprovesWithTheSecretAndEveryOtherEndRunsNothing) {

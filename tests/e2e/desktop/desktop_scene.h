@@ -30,7 +30,18 @@ struct DesktopScene {
   [[nodiscard]] pid_t spawn_pendrel(const std::vector<std::string>& args) const {
     return spawn_detached({}, args, env);
   }
-  [[nodiscard]] std::string audit() const { return read_file(data_dir + "/logs/audit.jsonl"); }
+  // Where the person's hosts, vault and audit are kept: the data directory, or the broker's
+  // state for the person when the scene runs through a broker.
+  std::string state_dir;
+  [[nodiscard]] const std::string& store_dir() const {
+    return state_dir.empty() ? data_dir : state_dir;
+  }
+  [[nodiscard]] std::string audit() const { return read_file(store_dir() + "/logs/audit.jsonl"); }
+  // The log of the service that handled the requests, when it writes one to a file (the
+  // broker's service for the person does; a service run by the test writes to its stderr).
+  [[nodiscard]] std::string service_log() const {
+    return state_dir.empty() ? std::string() : read_file(state_dir + "/logs/pendrel-desktop.log");
+  }
 };
 
 }  // namespace pendrel::testing

@@ -1,7 +1,7 @@
-// `pendrel-desktop hostkey` against a real sshd: a key trusted by fingerprint or by a yes on
-// the terminal lands in the vault, and every refusal (a different key, a no, no master
-// password, no terminal to confirm on, a LOCAL host, a server that is not there) leaves the
-// vault as it was.
+// `pendrel-desktop hostkey` against a real sshd, through a broker of the test's own: a key
+// trusted by fingerprint or by a yes on the person's terminal lands in the vault, and every refusal
+// (a different key, a no, no master password, no terminal to confirm on, a LOCAL host, a server
+// that is not there) leaves the vault as it was.
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "desktop/ssh/host_key_check.h"
 #include "desktop_scene.h"
 #include "support/sshd_fixture.h"
+#include "support/test_broker.h"
 
 namespace pendrel::testing {
 namespace {
@@ -31,6 +33,11 @@ class HostKey : public ::testing::Test {
     if (desktop_binary().empty()) GTEST_SKIP() << "PENDREL_DESKTOP_BIN is not set";
     if (auto reason = SshdFixture::skip_reason()) GTEST_SKIP() << *reason;
     scene.env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+    // The keys are the broker's, and so is the connection that fetches one.
+    broker.emplace(scene.home.path(), scene.env);
+    ASSERT_TRUE(broker->ready()) << "the test's broker did not start";
+    scene.env = broker->pointed_at(scene.env);
+    scene.state_dir = broker->state_of(::getuid());
     RunResult made = admin({"init"});
     ASSERT_EQ(made.exit_code, 0) << made.err;
   }
@@ -58,7 +65,7 @@ class HostKey : public ::testing::Test {
     auto at = listed.out.find(R"("accepted":)");
     return at == std::string::npos ? listed.out : listed.out.substr(at, listed.out.rfind('}') - at);
   }
-  std::string vault_bytes() const { return read_file(scene.data_dir + "/vault.bin"); }
+  std::string vault_bytes() const { return read_file(scene.store_dir() + "/vault.bin"); }
 
   // pendrel-desktop on a pseudo-terminal of its own (its controlling terminal) where `typed`
   // is typed ahead, with the master password on descriptor 3; its exit code and what it showed.
@@ -101,6 +108,7 @@ class HostKey : public ::testing::Test {
   }
 
   DesktopScene scene;
+  std::optional<TestBroker> broker;
 };
 
 std::string accepted_only(const std::string& fingerprint) {

@@ -1,11 +1,13 @@
-// The dangerous-command rules through the real programs on a LOCAL host: what a match stops,
-// what it leaves alone, the person's rule commands and the audit line.
+// The dangerous-command rules through the real programs and a broker of the test's own, on a
+// LOCAL host: what a match stops, what it leaves alone, the person's rule commands and the
+// audit line.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "desktop_scene.h"
+#include "support/test_broker.h"
 
 namespace pendrel::testing {
 namespace {
@@ -15,11 +17,12 @@ namespace fs = std::filesystem;
 class Rules : public ::testing::Test {
  protected:
   void SetUp() override {
-    write_hosts(scene.data_dir, "[" + local_host("loc1", "here") + "]");
+    ASSERT_TRUE(pointed) << "the test's broker did not start";
     // The running service follows the person's edits at its next exec.
-    for (auto edit :
-         std::vector<std::vector<std::string>>{{"rules", "add", "deploy-prod", R"(deploy-prod\b)"},
-                                               {"rules", "disable", "git-force-push"}}) {
+    for (auto edit : std::vector<std::vector<std::string>>{
+             {"host", "add", "here", "--protocol", "LOCAL", "--cli", "on"},
+             {"rules", "add", "deploy-prod", R"(deploy-prod\b)"},
+             {"rules", "disable", "git-force-push"}}) {
       RunResult result = admin(edit);
       ASSERT_EQ(result.exit_code, 0) << result.err;
     }
@@ -43,7 +46,17 @@ class Rules : public ::testing::Test {
     return result.out.substr(at, result.out.find(' ', at) - at);
   }
 
+  // The rules, the settings and the audit are the broker's, as installed; the front is the
+  // person's.
+  bool point_at_broker() {
+    scene.env = broker.pointed_at(scene.env);
+    scene.state_dir = broker.state_of(::getuid());
+    return broker.ready();
+  }
+
   DesktopScene scene;
+  TestBroker broker{scene.home.path(), scene.env};
+  bool pointed = point_at_broker();
   DesktopService service{scene.env, scene.data_dir};
 };
 
@@ -111,7 +124,7 @@ TEST_F(Rules, RulesBrokenByHandLeaveTheBuiltInsInForce) {
       R"({"version":1,"rules":{"disabledBuiltins":"all"}})",  // does not decode
   };
   for (const char* settings : broken) {
-    std::ofstream(scene.data_dir + "/settings.json") << settings;
+    std::ofstream(scene.store_dir() + "/settings.json") << settings;
     RunResult result = scene.pendrel({"exec", "here", "exit 0; mkfs.ext4 /dev/sdb1"});
     EXPECT_EQ(result.exit_code, 4) << settings << result.out;
     EXPECT_NE(result.out.find("rule mkfs"), std::string::npos) << result.out;
@@ -153,13 +166,13 @@ TEST_F(Rules, OnceThereIsAVaultOnlyTheMasterPasswordChangesThem) {
   EXPECT_EQ(stopped_by("deploy-prod now"), "deploy-prod");
 
   // Without the master password, or with a wrong one, nothing changes.
-  std::string settings_before = read_file(scene.data_dir + "/settings.json");
+  std::string settings_before = read_file(scene.store_dir() + "/settings.json");
   EXPECT_EQ(admin({"rules", "disable", "rm-root"}).exit_code, 1);
   RunResult wrong = admin({"rules", "disable", "rm-root", "--password-fd", "0"}, "guess\n");
   EXPECT_EQ(wrong.exit_code, 1);
   EXPECT_NE(wrong.err.find("wrong password"), std::string::npos) << wrong.err;
   EXPECT_EQ(admin({"rules", "list"}).exit_code, 1) << "listing the vault's rules needs it too";
-  EXPECT_EQ(read_file(scene.data_dir + "/settings.json"), settings_before);
+  EXPECT_EQ(read_file(scene.store_dir() + "/settings.json"), settings_before);
 
   RunResult added =
       admin({"rules", "add", "drop-db", R"(dropdb\b)", "--password-fd", "0"}, with_master);
@@ -172,7 +185,7 @@ TEST_F(Rules, OnceThereIsAVaultOnlyTheMasterPasswordChangesThem) {
   EXPECT_EQ(stopped_by("git push --force origin main 2>/dev/null; true"), "ran");
 
   // settings.json edited behind the service's back can add a rule, never take one away.
-  std::ofstream(scene.data_dir + "/settings.json")
+  std::ofstream(scene.store_dir() + "/settings.json")
       << R"({"version":1,"externalCli":true,"rules":{"userRules":[{"name":"no-curl",)"
       << R"("pattern":"curl\\b","enabled":true}],"disabledBuiltins":["mkfs"],"onMatch":"ask"}})";
   EXPECT_EQ(stopped_by("mkfs.ext4 /dev/sdb1"), "mkfs");
@@ -181,7 +194,7 @@ TEST_F(Rules, OnceThereIsAVaultOnlyTheMasterPasswordChangesThem) {
 
   // Nor can it switch command-line access back on while the vault is open.
   ASSERT_EQ(admin({"cli", "off", "--password-fd", "0"}, with_master).exit_code, 0);
-  std::ofstream(scene.data_dir + "/settings.json") << R"({"version":1,"externalCli":true})";
+  std::ofstream(scene.store_dir() + "/settings.json") << R"({"version":1,"externalCli":true})";
   EXPECT_NE(scene.pendrel({"exec", "here", "true"}).out.find("cli_disabled"), std::string::npos);
 }
 

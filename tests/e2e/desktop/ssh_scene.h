@@ -1,5 +1,7 @@
-// The common ground of the SSH-host end-to-end tests: a real sshd, a vault holding hosts that
-// point at it, the running service unlocked, and pendrel's answers read back.
+// The common ground of the SSH-host end-to-end tests: a real sshd, a broker of the test's own
+// (as an installed pendrel-desktop has: the vault, the SSH sessions and the audit are its), a
+// vault holding hosts that point at the sshd, the person's front unlocked, and pendrel's
+// answers read back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 
 #include "desktop_scene.h"
 #include "support/sshd_fixture.h"
+#include "support/test_broker.h"
 
 namespace pendrel::testing {
 
@@ -24,6 +27,10 @@ class SshScene : public ::testing::Test {
     if (auto reason = SshdFixture::skip_reason()) GTEST_SKIP() << *reason;
     server.emplace();
     scene.env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+    broker.emplace(scene.home.path(), scene.env);
+    ASSERT_TRUE(broker->ready()) << "the test's broker did not start";
+    scene.env = broker->pointed_at(scene.env);
+    scene.state_dir = broker->state_of(::getuid());
     ASSERT_EQ(admin({"init", "--password-fd", "0"}, lines({ssh_master})).exit_code, 0) << outputs;
   }
 
@@ -128,8 +135,9 @@ class SshScene : public ::testing::Test {
 
   std::optional<SshdFixture> server;
   DesktopScene scene;
-  std::optional<DesktopService> service;
-  std::string outputs;  // everything every command printed
+  std::optional<TestBroker> broker;
+  std::optional<DesktopService> service;  // the person's front
+  std::string outputs;                    // everything every command printed
 };
 
 }  // namespace pendrel::testing

@@ -1,5 +1,9 @@
-// Copies to and from an SSH host through the real pendrel and service against a real sshd:
-// byte-for-byte round trips with scp's target rules, and a missing remote file.
+// Copies to and from an SSH host through the real pendrel, front and broker against a real
+// sshd: byte-for-byte round trips with scp's target rules, a missing remote file, and local
+// files only the person may reach.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <random>
 
@@ -72,6 +76,22 @@ TEST_F(SshScene, CopiesRoundTripByteForByteWithScpTargetRules) {
   RunResult missing = pendrel({"download", id, r + "/absent", h + "/x"});
   EXPECT_EQ(code_of(missing), "path_not_found") << missing.out;
   EXPECT_FALSE(fs::exists(h + "/x"));
+
+  // The local ends are the person's: a directory only the person may enter is no obstacle to
+  // the broker, which is handed the files open and never names them, and what arrives there
+  // is the person's, with no temporary file left beside it.
+  fs::create_directories(h + "/private");
+  fs::permissions(h + "/private", fs::perms::owner_all);
+  write_file(h + "/private/mine.bin", "mine");
+  RunResult up = pendrel({"upload", id, h + "/private/mine.bin", r + "/mine.bin"});
+  EXPECT_EQ(code_of(up), "ok") << up.out;
+  RunResult down = pendrel({"download", id, r + "/mine.bin", h + "/private/back.bin"});
+  EXPECT_EQ(code_of(down), "ok") << down.out;
+  EXPECT_EQ(read_file(h + "/private/back.bin"), "mine");
+  struct stat facts {};
+  ASSERT_EQ(::stat((h + "/private/back.bin").c_str(), &facts), 0);
+  EXPECT_EQ(facts.st_uid, ::getuid());
+  EXPECT_EQ(std::distance(fs::directory_iterator(h + "/private"), fs::directory_iterator()), 2);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/diagnostics.h"
+#include "client/diagnostics.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "app/launcher.h"
+#include "client/launcher.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/diagnostics.h"
+#include "client/diagnostics.h"
 #include "i18n/language.h"
-#include "output/report.h"
+#include "output/failure.h"
 #include "protocol/environment.h"
 
 namespace pendrel {

@@ -1,4 +1,4 @@
-#include "app/launcher.h"
+#include "client/launcher.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

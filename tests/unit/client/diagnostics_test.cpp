@@ -1,4 +1,4 @@
-#include "app/diagnostics.h"
+#include "client/diagnostics.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/startup_wait.h"
+#include "client/startup_wait.h"
 
 #include <time.h>
 

@@ -1,0 +1,17 @@
+#include "desktop/admin/personal_mode_note.h"
+
+#include <unistd.h>
+
+#include "protocol/fd_io.h"
+
+namespace pendrel::desktop {
+
+void note_personal_mode(const AdminContext& context) {
+  if (context.in_broker) return;
+  (void)write_all(STDERR_FILENO,
+                  "pendrel-desktop: note: the vault is kept in your own account, where an agent "
+                  "running as you can defeat it; install the package (pendrel-broker.service) to "
+                  "keep it under an account of its own\n");
+}
+
+}  // namespace pendrel::desktop

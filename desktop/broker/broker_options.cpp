@@ -1,0 +1,35 @@
+#include "desktop/broker/broker_options.h"
+
+namespace pendrel::desktop {
+
+std::expected<BrokerOptions, std::string> parse_broker_options(std::span<const std::string> args) {
+  BrokerOptions options;
+  bool seen[3] = {false, false, false};
+  for (std::size_t i = 0; i < args.size(); i += 2) {
+    const std::string& name = args[i];
+    std::string* target = nullptr;
+    int which = 0;
+    if (name == "--socket") {
+      target = &options.socket;
+    } else if (name == "--state-dir") {
+      target = &options.state_dir;
+      which = 1;
+    } else if (name == "--account") {
+      target = &options.account;
+      which = 2;
+    } else {
+      return std::unexpected("unknown option " + name +
+                             " (broker takes --socket, --state-dir and --account)");
+    }
+    if (i + 1 >= args.size() || args[i + 1].empty())
+      return std::unexpected(name + " takes a value");
+    if (seen[which]) return std::unexpected(name + " is given twice");
+    seen[which] = true;
+    *target = args[i + 1];
+    if (which != 2 && target->front() != '/')
+      return std::unexpected(name + " takes an absolute path");
+  }
+  return options;
+}
+
+}  // namespace pendrel::desktop

@@ -1,0 +1,22 @@
+// The environment the broker gives the processes it starts for a person: its own, with the
+// person's state directory as the data directory and nothing that points at a broker.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pendrel::desktop {
+
+struct ChildEnvironment {
+  std::vector<std::string> entries;
+  // NUL-terminated pointers into `entries`, for execve; valid while `entries` is unchanged.
+  [[nodiscard]] std::vector<char*> pointers();
+};
+
+// The broker's environment with PENDREL_DATA_DIR and HOME set to `state_dir`, PENDREL_BROKER_*
+// removed, and PENDREL_BROKER_REFUSAL set to `refusal` when there is one: a library that
+// hid itself from the broker's environment must still keep its children from unlocking.
+[[nodiscard]] ChildEnvironment child_environment(const std::string& state_dir,
+                                                 const std::string& refusal);
+
+}  // namespace pendrel::desktop
