@@ -10,6 +10,7 @@
 #include "desktop/rules/compiled_rules.h"
 #include "desktop/rules/line_joining.h"
 #include "desktop/rules/rule_set.h"
+#include "desktop/rules/run_clauses.h"
 #include "desktop/rules/shell_words.h"
 
 namespace pendrel::desktop {
@@ -122,30 +123,43 @@ class Examiner {
           ++line_end;
       }
       std::size_t limit = std::min(line_end, window_end);
-      if (passes_over(text, start, limit, needed)) continue;
-      auto command = find_command(text, start, limit);
-      if (!command) continue;
-      if (auto hit = match_command(text, needed, start, *command, limit)) {
+      if (auto hit = examine_start(text, needed, start, limit, depth)) {
         auto [begin, end] = map_range(hit->begin, hit->end);
         hit->begin = begin;
         hit->end = end;
         return hit;
-      }
-      if (command->nested && depth < RuleSet::max_nesting &&
-          command->nested->text.size() <= nested_budget_) {
-        nested_budget_ -= command->nested->text.size();
-        if (auto inner = examine(command->nested->text, depth + 1)) {
-          auto [begin, end] = map_range(command->nested->begin, command->nested->end);
-          inner->begin = begin;
-          inner->end = end;
-          return inner;
-        }
       }
     }
     return std::nullopt;
   }
 
  private:
+  // The command at `start` (up to `limit`), then the script it hands a shell or eval, then the
+  // commands of its run clauses (find -exec), each a command start of its own. A hit's range is
+  // in `text`; for a hit inside a nested script it is that script's word.
+  std::optional<LocalHit> examine_start(std::string_view text, NeededTexts& needed,
+                                        std::size_t start, std::size_t limit, int depth) {
+    if (passes_over(text, start, limit, needed)) return std::nullopt;
+    auto command = find_command(text, start, limit);
+    if (!command) return std::nullopt;
+    if (auto hit = match_command(text, needed, start, *command, limit)) return hit;
+    if (depth >= RuleSet::max_nesting) return std::nullopt;
+    if (command->nested && command->nested->text.size() <= nested_budget_) {
+      nested_budget_ -= command->nested->text.size();
+      if (auto inner = examine(command->nested->text, depth + 1)) {
+        inner->begin = command->nested->begin;
+        inner->end = command->nested->end;
+        return inner;
+      }
+    }
+    // Clauses do not overlap, so each level of them reads the command's window once.
+    for (auto clause = next_run_clause(text, command->program, command->word_end, limit); clause;
+         clause = next_run_clause(text, command->program, clause->end, limit)) {
+      if (auto hit = examine_start(text, needed, clause->begin, clause->end, depth + 1)) return hit;
+    }
+    return std::nullopt;
+  }
+
   // The rules see the program's name followed by the rest of the window as written; then, if
   // prefixes were removed, the command as written from its first word (where only the
   // any-program built-ins and the user rules apply).
@@ -191,9 +205,10 @@ class Examiner {
   }
 
   // Whether the command at `start` can be passed over without reading it: its first word is
-  // plain (no quotes, path, assignment or redirection) and names no rule's program, no wrapper
-  // and no shell; no any-program rule's text is in its window; there are no user rules. Nearly
-  // every command start ends here, which keeps hostile inputs with a start every byte cheap.
+  // plain (no quotes, path, assignment or redirection) and names no rule's program and nothing
+  // that runs other commands (a wrapper, a shell, eval, find); no any-program rule's text is in its
+  // window; there are no user rules. Nearly every command start ends here, which keeps hostile
+  // inputs with a start every byte cheap.
   [[nodiscard]] bool passes_over(std::string_view text, std::size_t start, std::size_t limit,
                                  NeededTexts& needed) const {
     std::size_t begin = skip_blanks(text, start, limit);
@@ -212,7 +227,7 @@ class Examiner {
       return false;
     }
     std::string_view word = text.substr(begin, end - begin);
-    return !is_wrapper_or_shell(word) &&
+    return !runs_other_commands(word) &&
            builtins_for(word, text.substr(begin, limit - begin), needed, begin, limit) == 0;
   }
 

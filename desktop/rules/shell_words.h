@@ -33,6 +33,11 @@ namespace pendrel::desktop {
   }
 }
 
+// Whether a word starts at `pos` (before `limit`), rather than a word end or the limit.
+[[nodiscard]] constexpr bool at_word(std::string_view text, std::size_t pos, std::size_t limit) {
+  return pos < limit && !ends_word(text[pos]);
+}
+
 // The first position at or after `pos` (and before `limit`) that is not a blank.
 [[nodiscard]] std::size_t skip_blanks(std::string_view text, std::size_t pos, std::size_t limit);
 
