@@ -32,7 +32,14 @@ namespace {
 // xargs's options, each with the value it may take (-n 1, -I {}, -0).
 #define XARGS_OPTIONS R"((?:-[^\s;&|]+\s+(?:[^\s;&|-][^\s;&|]*\s+)?)*)"
 // Inside a one-line script, a string that is `/` or a top-level system directory.
-#define ROOT_STRING R"(r?["'](?:/+|/+)" SYSTEM_DIRECTORY R"(/?)["'])"
+#define ROOT_STRING R"(r?["'\\]+(?:/+|/+)" SYSTEM_DIRECTORY R"(/?)["'\\])"
+// Code that removes such a directory: rmtree or remove_tree of it, or a system call of rm -r
+// on it (one string or a list).
+#define ROOT_REMOVAL_CODE                                                                      \
+  R"((?:\b(?:rmtree|remove_tree)\s*\(?\s*(?:path\s*=\s*)?)" ROOT_STRING                        \
+  R"(|\b(?:system|popen|call|run|check_call|check_output|Popen|exec|qx)\s*[({]?\s*\[?\s*)"     \
+  R"(["'\\]*)" MAYBE_SUDO R"((?:\S*/)?rm\b[^()\n]*?)" RECURSIVE_OPTION R"([^()\n]*?["'\\\s,])" \
+  R"((?:/+|/+)" SYSTEM_DIRECTORY R"(/?)\*?["'\\\s,)]))"
 // Whole disks and partitions, not /dev/null, /dev/zero or terminals.
 #define DISK_DEVICE                                                                     \
   QUOTES                                                                                \
@@ -223,12 +230,11 @@ constexpr std::array rules = {
     },
     BuiltinRule{
         "script-remove-root",
-        // In the code of a one-liner: rmtree or remove_tree of such a string, or a system call
-        // of rm -r on it, as one string or as a list of them.
-        R"((?:python[\w.]*|perl)\s[^\n]*?(?:\b(?:rmtree|remove_tree)\s*\(?\s*(?:path\s*=\s*)?)" ROOT_STRING
-        R"(|\b(?:system|popen|call|run|check_call|check_output|Popen|exec|qx)\s*[({]?\s*\[?\s*)"
-        R"(["']?)" MAYBE_SUDO R"((?:\S*/)?rm\b[^()\n]*?)" RECURSIVE_OPTION
-        R"([^()\n]*?["'\s,](?:/+|/+)" SYSTEM_DIRECTORY R"(/?)\*?["'\s,)]))",
+        // In the quoted script of -c or -e: rmtree or remove_tree of such a string, or a
+        // system call of rm -r on it, as one string or as a list of them. Reading stops at
+        // the script's closing quote, so that a start costs no more than its script.
+        R"((?:python[\w.]*|perl)(?:\s+-[^\s;&|]*?)*?\s+-[A-Za-z]*[ceE]\s*)"
+        R"((?:'[^']*?)" ROOT_REMOVAL_CODE R"(|"[^"]*?)" ROOT_REMOVAL_CODE R"())",
         "python -c 或 perl -e 单行脚本删除根目录或系统目录",
         "a python -c or perl -e one-liner removing / or a system directory",
         "python* perl",
@@ -253,6 +259,7 @@ static_assert(rules.size() <= 64);
 #undef MAYBE_SUDO
 #undef XARGS_OPTIONS
 #undef ROOT_STRING
+#undef ROOT_REMOVAL_CODE
 #undef ROOT_TARGET
 #undef DISK_DEVICE
 

@@ -195,16 +195,15 @@ std::optional<NestedScript> find_eval_script(std::string_view text, std::size_t 
   for (;;) {
     std::size_t begin = skip_blanks(text, pos, limit);
     if (!at_word(text, begin, limit)) break;
-    ShellWord word = read_shell_word(text, begin, limit);
-    pos = word.end;
     if (!script) {
-      if (word.text == "--") continue;
-      script = NestedScript{std::move(word.text), begin, word.end};
+      ShellWord word = read_shell_word(text, begin, limit);
+      pos = word.end;
+      if (word.text != "--") script = NestedScript{std::move(word.text), begin, word.end};
       continue;
     }
     script->text += ' ';
-    script->text += word.text;
-    script->end = word.end;
+    pos = append_shell_word(text, begin, limit, script->text);
+    script->end = pos;
   }
   return script;
 }

@@ -51,6 +51,10 @@ struct ShellWord {
 // An empty result (pos at a word end) has end == pos.
 [[nodiscard]] ShellWord read_shell_word(std::string_view text, std::size_t pos, std::size_t limit);
 
+// As read_shell_word, appending the word's text to `out`; returns the position after it.
+std::size_t append_shell_word(std::string_view text, std::size_t pos, std::size_t limit,
+                              std::string& out);
+
 // Whether `word` (as written) is an assignment such as NAME=value or NAME+=value.
 [[nodiscard]] bool is_assignment(std::string_view word);
 
