@@ -113,7 +113,7 @@ constexpr std::array rules = {
         R"([\w:.-]+\s*[|&]\s*[\w:.-]+\s*&\s*;?\s*\})",
         "fork 炸弹",
         "a fork bomb",
-        "",
+        "() function",
         "{ & }",
         0,
     },

@@ -91,6 +91,13 @@ class NeededTexts {
   std::vector<std::size_t> possible_anywhere_;
 };
 
+// Whether the name that `candidate` starts with, `name_length` bytes, is followed by ( as in a
+// function definition, `name() {`.
+bool defines_function(std::string_view candidate, std::size_t name_length) {
+  std::size_t at = skip_blanks(candidate, name_length, candidate.size());
+  return at < candidate.size() && candidate[at] == '(';
+}
+
 // Whether the first `length` bytes of `candidate` exist and hold no ; & or |.
 bool reaches_length(std::string_view candidate, std::size_t length) {
   if (candidate.size() < length) return false;
@@ -279,6 +286,13 @@ class Examiner {
                                       std::size_t limit) const {
     RuleMask mask = needed.anywhere_within(begin, limit);
     if (program.empty()) return mask;
+    if (!rules_.definitions.empty() && defines_function(candidate, program.size())) {
+      for (const auto& filed : rules_.definitions) {
+        if (reaches_length(candidate, filed.shortest) &&
+            needed.present_for(filed.rule, begin, limit))
+          mask |= RuleMask{1} << filed.rule;
+      }
+    }
     for (const auto& entry : rules_.by_program[static_cast<unsigned char>(program[0])]) {
       bool named = entry.prefix ? program.starts_with(entry.name) : program == entry.name;
       if (named && reaches_length(candidate, entry.filed.shortest) &&
