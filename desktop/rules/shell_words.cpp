@@ -78,7 +78,7 @@ std::size_t append_shell_word(std::string_view text, std::size_t pos, std::size_
       if (pos + 1 < limit) out += text[pos + 1];
       pos += 2;
     } else if (c == '\'') {
-      std::size_t close = std::min(text.find('\'', pos + 1), limit);
+      std::size_t close = std::min(text.substr(0, limit).find('\'', pos + 1), limit);
       out.append(text.substr(pos + 1, close - pos - 1));
       pos = close < limit ? close + 1 : limit;
     } else if (c == '$' && pos + 1 < limit && text[pos + 1] == '\'') {
