@@ -53,6 +53,16 @@ BENCHMARK_CAPTURE(check, open_quotes, "A=\"x;");
 BENCHMARK_CAPTURE(check, shell_scripts, "bash -c '");
 BENCHMARK_CAPTURE(check, nested_shells, "bash -c \"bash -c 'sh -c ");
 BENCHMARK_CAPTURE(check, split_strings, "env -S '");
+// Commands that run commands: find clauses nested as deep as allowed, or one clause after
+// another; eval handing its words on; and xargs before each start.
+BENCHMARK_CAPTURE(check, find_clause_chains, "find -exec ");
+BENCHMARK_CAPTURE(check, find_clauses, "find . -exec x {} + ");
+BENCHMARK_CAPTURE(check, eval_chains, "eval ");
+BENCHMARK_CAPTURE(check, xargs_removals, "xargs -n 1 rm -f;");
+// Patterns of the new built-ins that read far: a cd before every glob, open one-liners.
+BENCHMARK_CAPTURE(check, cd_then_globs, "cd / && rm -f * ;");
+BENCHMARK_CAPTURE(check, one_liners, "python3 -c 'x;");
+BENCHMARK_CAPTURE(check, fork_bomb_texts, "f(){ f|f ;}&");
 // A long chain of prefixes and of joined lines.
 BENCHMARK_CAPTURE(check, prefixes, "sudo ");
 BENCHMARK_CAPTURE(check, continuations, "\\\n");

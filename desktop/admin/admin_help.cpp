@@ -68,6 +68,9 @@ Dangerous-command rules (checked on every exec before it runs):
                                              (with none attached, a match is blocked)
   With a vault the rules are kept in it, and every rules command asks for the master
   password; settings.json can then only add to them.
+  Checked: every line and every command after ; && || | & ( $( ` { ! then do and the like,
+  past prefixes (sudo, env, timeout, nohup, xargs and its options, a path), the command of
+  find's -exec, -execdir, -ok and -okdir, and the script given to sh -c or eval.
 
 The approval console (a rule match is put to you there instead of blocked):
   pendrel-desktop console            watch every request live; approve or refuse each match

@@ -14,12 +14,32 @@ namespace {
 #define OPTION_END R"((?:$|[\s;&|()<>`]))"
 #define QUOTES R"(["'\\]*)"
 #define RECURSIVE_SHORT R"(-[A-Za-z]*[rR][A-Za-z]*)"
+#define SYSTEM_DIRECTORY                                                                      \
+  R"((?:bin|boot|dev|etc|home|lib|lib32|lib64|libx32|media|mnt|opt|proc|root|run|sbin|snap|)" \
+  R"(srv|sys|tmp|usr|var))"
 // `/`, `/*`, `~`, `$HOME`, `.`, `..` and the top-level system directories; WORD_END follows.
-#define REMOVAL_TARGET                                                                       \
-  QUOTES                                                                                     \
-  R"((?:/+\*?|~/?\*?|\$\{?HOME\}?/?\*?|\.\.?/?|/+(?:bin|boot|dev|etc|home|lib|lib32|lib64|)" \
-  R"(libx32|media|mnt|opt|proc|root|run|sbin|snap|srv|sys|tmp|usr|var)/?\*?))" QUOTES
+#define REMOVAL_TARGET \
+  QUOTES               \
+  R"((?:/+\*?|~/?\*?|\$\{?HOME\}?/?\*?|\.\.?/?|/+)" SYSTEM_DIRECTORY R"(/?\*?))" QUOTES
 #define ROOT_TARGET QUOTES R"(/+\*?)" QUOTES
+#define RECURSIVE_OPTION R"((?:-[A-Za-z]*[rR][A-Za-z]*|--recursive))"
+// The glob of everything in the current directory: `*`, `./*`, `.*`.
+#define GLOB_ALL QUOTES R"((?:\./)?\.?\*)" QUOTES
+// What changes to `/` or the home directory: `cd /`, `cd ~`, `cd $HOME`, a bare `cd`.
+#define CD_TO_ROOT_OR_HOME R"(cd(?:\s+)" QUOTES R"((?:/+|~/?|\$\{?HOME\}?/?))" QUOTES R"()?)"
+// A program run by sudo or doas with their options, or by itself.
+#define MAYBE_SUDO R"((?:(?:sudo|doas)(?:\s+-[^\s;&|]+)*\s+)?)"
+// xargs's options, each with the value it may take (-n 1, -I {}, -0).
+#define XARGS_OPTIONS R"((?:-[^\s;&|]+\s+(?:[^\s;&|-][^\s;&|]*\s+)?)*)"
+// Inside a one-line script, a string that is `/` or a top-level system directory.
+#define ROOT_STRING R"(r?["'\\]+(?:/+|/+)" SYSTEM_DIRECTORY R"(/?)["'\\])"
+// Code that removes such a directory: rmtree or remove_tree of it, or a system call of rm -r
+// on it (one string or a list).
+#define ROOT_REMOVAL_CODE                                                                      \
+  R"((?:\b(?:rmtree|remove_tree)\s*\(?\s*(?:path\s*=\s*)?)" ROOT_STRING                        \
+  R"(|\b(?:system|popen|call|run|check_call|check_output|Popen|exec|qx)\s*[({]?\s*\[?\s*)"     \
+  R"(["'\\]*)" MAYBE_SUDO R"((?:\S*/)?rm\b[^()\n]*?)" RECURSIVE_OPTION R"([^()\n]*?["'\\\s,])" \
+  R"((?:/+|/+)" SYSTEM_DIRECTORY R"(/?)\*?["'\\\s,)]))"
 // Whole disks and partitions, not /dev/null, /dev/zero or terminals.
 #define DISK_DEVICE                                                                     \
   QUOTES                                                                                \
@@ -87,11 +107,14 @@ constexpr std::array rules = {
     },
     BuiltinRule{
         "fork-bomb",
-        R"([\w:.-]+\s*\(\s*\)\s*\{\s*[\w:.-]+\s*\|\s*[\w:.-]+\s*&\s*;?\s*\})",
+        // A function whose body starts two commands joined by | or &, the second in the
+        // background: `:(){ :|:& };:`, `:(){ :&:& };:`, `function f { f|f& }`.
+        R"((?:function\s+[\w:.-]+\s*(?:\(\s*\))?|[\w:.-]+\s*\(\s*\))\s*\{\s*)"
+        R"([\w:.-]+\s*[|&]\s*[\w:.-]+\s*&\s*;?\s*\})",
         "fork 炸弹",
         "a fork bomb",
-        "",
-        "( ) { | & }",
+        "() function",
+        "{ & }",
         0,
     },
     BuiltinRule{
@@ -135,19 +158,20 @@ constexpr std::array rules = {
     },
     BuiltinRule{
         "find-delete-root",
-        R"(find\s)" ARGS QUOTES R"(/+\*?)" QUOTES R"(\s)" ARGS R"(-delete)" OPTION_END,
-        "从根目录开始用 find 删除文件",
-        "find deleting files from /",
+        R"(find\s)" ARGS QUOTES R"(/+\*?)" QUOTES R"(\s)" ARGS R"((?:-delete)" OPTION_END
+        R"(|-(?:exec|execdir|ok|okdir)\s+)" MAYBE_SUDO QUOTES R"((?:\S*/)?rm)" QUOTES R"(\s))",
+        "从根目录开始用 find 删除文件（-delete 或 -exec rm）",
+        "find deleting files from / (-delete or -exec rm)",
         "find",
-        "-delete",
+        "",
         13,
     },
     BuiltinRule{
         "git-force-push",
         R"(git(?:\s+-[Cc]\s+[^\s;&|]+|\s+--?[\w-]+(?:=[^\s;&|]*)?)*\s+push\s)" ARGS
-        R"((?:--force|-[A-Za-z]*f[A-Za-z]*))" OPTION_END,
-        "强制推送（--force 或 -f，不含 --force-with-lease）",
-        "a forced push (--force or -f, not --force-with-lease)",
+        R"((?:(?:--force|-[A-Za-z]*f[A-Za-z]*))" OPTION_END R"(|)" QUOTES R"(\+[^\s;&|]))",
+        "强制推送（--force、-f 或以 + 开头的 refspec，不含 --force-with-lease）",
+        "a forced push (--force, -f or a +refspec, not --force-with-lease)",
         "git",
         "push",
         10,
@@ -162,6 +186,61 @@ constexpr std::array rules = {
         "sh",
         0,
     },
+    BuiltinRule{
+        "rm-glob-after-cd",
+        CD_TO_ROOT_OR_HOME R"(\s*(?:;|&&)\s*)" MAYBE_SUDO R"((?:\S*/)?rm\s)" ARGS
+                           R"((?:)" RECURSIVE_OPTION R"(\s)" ARGS GLOB_ALL WORD_END R"(|)" GLOB_ALL
+                           R"(\s)" ARGS RECURSIVE_OPTION OPTION_END R"())",
+        "切换到根目录或家目录后紧接着递归删除 *",
+        "recursive removal of * right after changing to / or the home directory",
+        "cd",
+        "*",
+        0,
+    },
+    BuiltinRule{
+        "xargs-rm-recursive",
+        // As written, from the command's first word: xargs is a prefix, and the rule is about
+        // what it feeds to rm.
+        R"((?:[^\s;&|]+\s+)*?(?:\S*/)?xargs\s+)" XARGS_OPTIONS MAYBE_SUDO QUOTES
+        R"((?:\S*/)?rm)" QUOTES R"(\s)" ARGS RECURSIVE_OPTION OPTION_END,
+        "递归删除从输入读取的路径（xargs rm -r）",
+        "recursive removal of paths read from input (xargs rm -r)",
+        "",
+        "xargs",
+        0,
+    },
+    BuiltinRule{
+        "write-device",
+        R"((?:tee|truncate|mkswap)\s)" ARGS DISK_DEVICE,
+        "用 tee、truncate 或 mkswap 写入磁盘设备",
+        "tee, truncate or mkswap writing onto a disk device",
+        "tee truncate mkswap",
+        "/dev/",
+        12,
+    },
+    BuiltinRule{
+        "sysrq-trigger",
+        R"((?:[^;|\n]*?>>?\|?\s*|tee\s)" ARGS R"(|dd\s)" ARGS R"(of=))" QUOTES
+        R"(/proc/sysrq-trigger)",
+        "写入 /proc/sysrq-trigger（立即重启、关机或让内核崩溃）",
+        "writing to /proc/sysrq-trigger (reboots, powers off or crashes the kernel at once)",
+        "",
+        "/proc/sysrq-trigger",
+        0,
+    },
+    BuiltinRule{
+        "script-remove-root",
+        // In the quoted script of -c or -e: rmtree or remove_tree of such a string, or a
+        // system call of rm -r on it, as one string or as a list of them. Reading stops at
+        // the script's closing quote, so that a start costs no more than its script.
+        R"((?:python[\w.]*|perl)(?:\s+-[^\s;&|]*?)*?\s+-[A-Za-z]*[ceE]\s*)"
+        R"((?:'[^']*?)" ROOT_REMOVAL_CODE R"(|"[^"]*?)" ROOT_REMOVAL_CODE R"())",
+        "python -c 或 perl -e 单行脚本删除根目录或系统目录",
+        "a python -c or perl -e one-liner removing / or a system directory",
+        "python* perl",
+        "",
+        0,
+    },
 };
 
 // A RuleSet files the built-ins in a 64-bit mask.
@@ -172,7 +251,15 @@ static_assert(rules.size() <= 64);
 #undef OPTION_END
 #undef QUOTES
 #undef RECURSIVE_SHORT
+#undef SYSTEM_DIRECTORY
 #undef REMOVAL_TARGET
+#undef RECURSIVE_OPTION
+#undef GLOB_ALL
+#undef CD_TO_ROOT_OR_HOME
+#undef MAYBE_SUDO
+#undef XARGS_OPTIONS
+#undef ROOT_STRING
+#undef ROOT_REMOVAL_CODE
 #undef ROOT_TARGET
 #undef DISK_DEVICE
 

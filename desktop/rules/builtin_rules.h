@@ -14,8 +14,9 @@ struct BuiltinRule {
   std::string_view description_en;
   // What the pattern can only match, so that most command starts are passed over without
   // running it (RE2 costs far more per call than the rest of a start):
-  // - the program names it starts with, space-separated, a trailing * for a prefix, and
-  //   `name:N` where that program's shortest match differs; empty for any program;
+  // - the program names it starts with, space-separated, a trailing * for a prefix,
+  //   `name:N` where that program's shortest match differs, and `()` for any name followed by
+  //   ( as a function definition is; empty for any program;
   // - texts that must all occur in what it sees, space-separated;
   // - the length of its shortest match, when no match can contain ; & | (0 otherwise).
   std::string_view programs;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "desktop/rules/run_clauses.h"
 #include "desktop/rules/shell_words.h"
 
 namespace pendrel::desktop {
@@ -47,6 +48,7 @@ bool may_be_wrapper_or_shell(std::string_view program) {
     case 'c':
     case 'd':
     case 'e':
+    case 'f':
     case 'i':
     case 'n':
     case 's':
@@ -69,10 +71,6 @@ bool lists_word(std::string_view list, std::string_view word) {
     }
   }
   return false;
-}
-
-bool at_word(std::string_view text, std::size_t pos, std::size_t limit) {
-  return pos < limit && !ends_word(text[pos]);
 }
 
 std::string program_name(std::string_view unquoted) {
@@ -189,6 +187,27 @@ std::optional<NestedScript> find_shell_script(std::string_view text, std::size_t
   return NestedScript{std::move(script.text), begin, script.end};
 }
 
+// The text `eval` runs: its words with their quoting removed, joined by spaces, as far as the
+// command goes. Nothing when it has no words.
+std::optional<NestedScript> find_eval_script(std::string_view text, std::size_t pos,
+                                             std::size_t limit) {
+  std::optional<NestedScript> script;
+  for (;;) {
+    std::size_t begin = skip_blanks(text, pos, limit);
+    if (!at_word(text, begin, limit)) break;
+    if (!script) {
+      ShellWord word = read_shell_word(text, begin, limit);
+      pos = word.end;
+      if (word.text != "--") script = NestedScript{std::move(word.text), begin, word.end};
+      continue;
+    }
+    script->text += ' ';
+    pos = append_shell_word(text, begin, limit, script->text);
+    script->end = pos;
+  }
+  return script;
+}
+
 // The position after a redirection at `pos` (2>/dev/null, >file, &>log, <<EOF, >&2) and its
 // target word, or nothing when no redirection starts there.
 std::optional<std::size_t> skip_redirection(std::string_view text, std::size_t pos,
@@ -209,10 +228,11 @@ std::optional<std::size_t> skip_redirection(std::string_view text, std::size_t p
 
 }  // namespace
 
-bool is_wrapper_or_shell(std::string_view program) {
+bool runs_other_commands(std::string_view program) {
   return may_be_wrapper_or_shell(program) &&
          (std::ranges::find(wrappers, program, &Wrapper::name) != wrappers.end() ||
-          std::ranges::find(shells, program) != shells.end());
+          std::ranges::find(shells, program) != shells.end() || program == "eval" ||
+          has_run_clauses(program));
 }
 
 std::optional<FoundCommand> find_command(std::string_view text, std::size_t start,
@@ -249,6 +269,8 @@ std::optional<FoundCommand> find_command(std::string_view text, std::size_t star
     }
     if (std::ranges::find(shells, std::string_view(found.program)) != shells.end()) {
       found.nested = find_shell_script(text, pos, limit);
+    } else if (found.program == "eval") {
+      found.nested = find_eval_script(text, pos, limit);
     }
     return found;
   }

@@ -8,7 +8,7 @@
 
 namespace pendrel::desktop {
 
-// A script handed to a shell (`sh -c '…'`, `env -S '…'`), to be examined on its own.
+// A script handed to a shell (`sh -c '…'`, `env -S '…'`, `eval …`), to be examined on its own.
 struct NestedScript {
   std::string text;       // the script word with its quoting removed
   std::size_t begin = 0;  // the word's range in the examined text
@@ -27,12 +27,14 @@ struct FoundCommand {
 // nice, ionice, nohup, time, command (not command -v/-V), exec, setsid, stdbuf, xargs and busybox
 // with their options. Quotes and backslashes in the program's name are dropped (\rm, "rm", 'r'm are
 // rm), and so is a path (/usr/bin/rm is rm). For sh, bash, dash or zsh with -c the script word is
-// returned as `nested`. Nothing when no program word starts there; a command of redirections only
+// returned as `nested`, and for eval its words joined by spaces, as eval joins them. Nothing when
+// no program word starts there; a command of redirections only
 // has an empty program and an empty word where the first redirection starts.
 [[nodiscard]] std::optional<FoundCommand> find_command(std::string_view text, std::size_t start,
                                                        std::size_t limit);
 
-// Whether find_command steps over `program` as a wrapper or reads it as a shell.
-[[nodiscard]] bool is_wrapper_or_shell(std::string_view program);
+// Whether `program` runs other commands that the check must find: find_command steps over it as
+// a wrapper or returns a script it runs (a shell, eval), or it has run clauses (find -exec).
+[[nodiscard]] bool runs_other_commands(std::string_view program);
 
 }  // namespace pendrel::desktop

@@ -38,7 +38,8 @@ struct RuleSet::Compiled {
     ProgramRule filed;
   };
   std::array<std::vector<FiledName>, 256> by_program;
-  std::vector<std::size_t> anywhere;  // built-ins for any program
+  std::vector<std::size_t> anywhere;     // built-ins for any program
+  std::vector<ProgramRule> definitions;  // for any name followed by ( (a function definition)
   // The texts that built-ins need (distinct), and for each built-in the indexes of its texts.
   std::vector<std::string_view> needed_texts;
   std::vector<std::vector<std::size_t>> needs;

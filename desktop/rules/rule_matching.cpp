@@ -10,6 +10,7 @@
 #include "desktop/rules/compiled_rules.h"
 #include "desktop/rules/line_joining.h"
 #include "desktop/rules/rule_set.h"
+#include "desktop/rules/run_clauses.h"
 #include "desktop/rules/shell_words.h"
 
 namespace pendrel::desktop {
@@ -40,10 +41,24 @@ class NeededTexts {
       }
     }
     cursors_.assign(occurrences_.size(), 0);
+    // A built-in that needs a text the script lacks is out at every start: most texts of
+    // most scripts, and of hostile ones built around other rules, lack some.
+    for (std::size_t rule = 0; rule < rules.needs.size(); ++rule) {
+      bool present = std::ranges::none_of(
+          rules.needs[rule], [&](std::size_t needed) { return occurrences_[needed].empty(); });
+      if (present) possible_ |= RuleMask{1} << rule;
+    }
+    for (std::size_t rule : rules.anywhere) {
+      if (possible(rule)) possible_anywhere_.push_back(rule);
+    }
   }
+
+  // Whether every text that `rule` needs occurs somewhere in the script.
+  [[nodiscard]] bool possible(std::size_t rule) const { return (possible_ >> rule) & 1; }
 
   // Whether every text that `rule` needs occurs within [begin, limit).
   [[nodiscard]] bool present_for(std::size_t rule, std::size_t begin, std::size_t limit) {
+    if (!possible(rule)) return false;
     for (std::size_t text : rules_.needs[rule]) {
       const std::vector<std::size_t>& found = occurrences_[text];
       // Starts come in order, so a cursor moving forward finds the first occurrence at or
@@ -62,7 +77,7 @@ class NeededTexts {
   // The any-program built-ins whose text occurs within [begin, limit).
   [[nodiscard]] RuleMask anywhere_within(std::size_t begin, std::size_t limit) {
     RuleMask mask = 0;
-    for (std::size_t rule : rules_.anywhere) {
+    for (std::size_t rule : possible_anywhere_) {
       if (present_for(rule, begin, limit)) mask |= RuleMask{1} << rule;
     }
     return mask;
@@ -72,7 +87,16 @@ class NeededTexts {
   const RuleSet::Compiled& rules_;
   std::vector<std::vector<std::size_t>> occurrences_;
   std::vector<std::size_t> cursors_;
+  RuleMask possible_ = 0;
+  std::vector<std::size_t> possible_anywhere_;
 };
+
+// Whether the name that `candidate` starts with, `name_length` bytes, is followed by ( as in a
+// function definition, `name() {`.
+bool defines_function(std::string_view candidate, std::size_t name_length) {
+  std::size_t at = skip_blanks(candidate, name_length, candidate.size());
+  return at < candidate.size() && candidate[at] == '(';
+}
 
 // Whether the first `length` bytes of `candidate` exist and hold no ; & or |.
 bool reaches_length(std::string_view candidate, std::size_t length) {
@@ -87,6 +111,14 @@ bool reaches_length(std::string_view candidate, std::size_t length) {
 struct RuleMatch {
   std::size_t rule = 0;
   std::size_t length = 0;  // of the matched text
+};
+
+// What a first look at a command start found: whether it can be passed over, and the
+// built-ins for its program when that look already worked them out.
+struct Screening {
+  bool passes = false;
+  std::optional<RuleMask> builtins;  // for the program whose word begins at word_begin
+  std::size_t word_begin = 0;
 };
 
 class Examiner {
@@ -122,36 +154,55 @@ class Examiner {
           ++line_end;
       }
       std::size_t limit = std::min(line_end, window_end);
-      if (passes_over(text, start, limit, needed)) continue;
-      auto command = find_command(text, start, limit);
-      if (!command) continue;
-      if (auto hit = match_command(text, needed, start, *command, limit)) {
+      Screening screening = screen(text, start, limit, needed);
+      if (screening.passes) continue;
+      if (auto hit = examine_command(text, needed, start, limit, depth, screening)) {
         auto [begin, end] = map_range(hit->begin, hit->end);
         hit->begin = begin;
         hit->end = end;
         return hit;
-      }
-      if (command->nested && depth < RuleSet::max_nesting &&
-          command->nested->text.size() <= nested_budget_) {
-        nested_budget_ -= command->nested->text.size();
-        if (auto inner = examine(command->nested->text, depth + 1)) {
-          auto [begin, end] = map_range(command->nested->begin, command->nested->end);
-          inner->begin = begin;
-          inner->end = end;
-          return inner;
-        }
       }
     }
     return std::nullopt;
   }
 
  private:
+  // The command at `start` (up to `limit`), then the script it hands a shell or eval, then the
+  // commands of its run clauses (find -exec), each a command start of its own. A hit's range is
+  // in `text`; for a hit inside a nested script it is that script's words.
+  std::optional<LocalHit> examine_command(std::string_view text, NeededTexts& needed,
+                                          std::size_t start, std::size_t limit, int depth,
+                                          const Screening& screening) {
+    auto command = find_command(text, start, limit);
+    if (!command) return std::nullopt;
+    if (auto hit = match_command(text, needed, start, *command, limit, screening)) return hit;
+    if (depth >= RuleSet::max_nesting) return std::nullopt;
+    if (command->nested && command->nested->text.size() <= nested_budget_) {
+      nested_budget_ -= command->nested->text.size();
+      if (auto inner = examine(command->nested->text, depth + 1)) {
+        inner->begin = command->nested->begin;
+        inner->end = command->nested->end;
+        return inner;
+      }
+    }
+    // Clauses do not overlap, so each level of them reads the command's window once.
+    for (auto clause = next_run_clause(text, command->program, command->word_end, limit); clause;
+         clause = next_run_clause(text, command->program, clause->end, limit)) {
+      Screening inner = screen(text, clause->begin, clause->end, needed);
+      if (inner.passes) continue;
+      if (auto hit = examine_command(text, needed, clause->begin, clause->end, depth + 1, inner)) {
+        return hit;
+      }
+    }
+    return std::nullopt;
+  }
+
   // The rules see the program's name followed by the rest of the window as written; then, if
   // prefixes were removed, the command as written from its first word (where only the
   // any-program built-ins and the user rules apply).
   std::optional<LocalHit> match_command(std::string_view text, NeededTexts& needed,
                                         std::size_t start, const FoundCommand& command,
-                                        std::size_t limit) {
+                                        std::size_t limit, const Screening& screening) {
     const std::string& program = command.program;
     std::size_t program_length = program.size();
     std::size_t name_begin = command.word_end - std::min(program_length, command.word_end);
@@ -159,7 +210,10 @@ class Examiner {
                            text.substr(name_begin, program_length) == program;
     if (name_as_written) {
       std::string_view candidate = text.substr(name_begin, limit - name_begin);
-      RuleMask candidates = builtins_for(program, candidate, needed, command.word_begin, limit);
+      RuleMask candidates =
+          screening.builtins && screening.word_begin == name_begin
+              ? *screening.builtins
+              : builtins_for(program, candidate, needed, command.word_begin, limit);
       if (auto match = first_match(candidate, candidates)) {
         return LocalHit{match->rule, std::string(candidate.substr(0, match->length)),
                         command.word_begin, name_begin + match->length};
@@ -191,29 +245,30 @@ class Examiner {
   }
 
   // Whether the command at `start` can be passed over without reading it: its first word is
-  // plain (no quotes, path, assignment or redirection) and names no rule's program, no wrapper
-  // and no shell; no any-program rule's text is in its window; there are no user rules. Nearly
-  // every command start ends here, which keeps hostile inputs with a start every byte cheap.
-  [[nodiscard]] bool passes_over(std::string_view text, std::size_t start, std::size_t limit,
+  // plain (no quotes, path, assignment or redirection) and names no rule's program and nothing
+  // that runs other commands (a wrapper, a shell, eval, find); no any-program rule's text is in
+  // its window; there are no user rules. Nearly every command start ends here, which keeps
+  // hostile inputs with a start every byte cheap. When it is not passed over for its built-ins
+  // alone, they are kept: match_command would work out the same.
+  [[nodiscard]] Screening screen(std::string_view text, std::size_t start, std::size_t limit,
                                  NeededTexts& needed) const {
     std::size_t begin = skip_blanks(text, start, limit);
-    if (begin == limit) return true;
+    if (begin == limit) return {.passes = true};
     // No word at all (`((`, `;;`): find_command would find no command.
     char first = text[begin];
     bool redirection = first == '<' || first == '>' ||
                        (first == '&' && begin + 1 < limit && text[begin + 1] == '>');
-    if (ends_word(first) && !redirection) return true;
-    if (rules_.user_rules) return false;
+    if (ends_word(first) && !redirection) return {.passes = true};
+    if (rules_.user_rules) return {};
     std::size_t end = begin;
     while (end < limit && is_plain_word_byte(text[end]))
       ++end;
-    if (end == begin) return false;
-    if (end < limit && (!ends_word(text[end]) || text[end] == '<' || text[end] == '>')) {
-      return false;
-    }
+    if (end == begin) return {};
+    if (end < limit && (!ends_word(text[end]) || text[end] == '<' || text[end] == '>')) return {};
     std::string_view word = text.substr(begin, end - begin);
-    return !is_wrapper_or_shell(word) &&
-           builtins_for(word, text.substr(begin, limit - begin), needed, begin, limit) == 0;
+    if (runs_other_commands(word)) return {};
+    RuleMask builtins = builtins_for(word, text.substr(begin, limit - begin), needed, begin, limit);
+    return {.passes = builtins == 0, .builtins = builtins, .word_begin = begin};
   }
 
   static bool is_plain_word_byte(char c) {
@@ -231,6 +286,13 @@ class Examiner {
                                       std::size_t limit) const {
     RuleMask mask = needed.anywhere_within(begin, limit);
     if (program.empty()) return mask;
+    if (!rules_.definitions.empty() && defines_function(candidate, program.size())) {
+      for (const auto& filed : rules_.definitions) {
+        if (reaches_length(candidate, filed.shortest) &&
+            needed.present_for(filed.rule, begin, limit))
+          mask |= RuleMask{1} << filed.rule;
+      }
+    }
     for (const auto& entry : rules_.by_program[static_cast<unsigned char>(program[0])]) {
       bool named = entry.prefix ? program.starts_with(entry.name) : program == entry.name;
       if (named && reaches_length(candidate, entry.filed.shortest) &&

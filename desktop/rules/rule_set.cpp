@@ -49,6 +49,10 @@ void file_builtin(RuleSet::Compiled& compiled, std::size_t index, const RuleSour
       filed.shortest = parse_length(program.substr(colon + 1));
       program = program.substr(0, colon);
     }
+    if (program == "()") {
+      compiled.definitions.push_back(filed);
+      continue;
+    }
     bool prefix = program.ends_with('*');
     if (prefix) program.remove_suffix(1);
     compiled.by_program[static_cast<unsigned char>(program[0])].push_back({program, prefix, filed});

@@ -24,9 +24,11 @@ namespace pendrel::desktop {
 //   most the next `window_starts` command starts of that line. When prefixes were removed,
 //   the any-program built-ins and the user rules are also matched on the command as written
 //   (so a user rule may name a prefix: `sudo\s+su\b`).
-// - The script of `sh|bash|dash|zsh -c '…'` and `env -S '…'` is checked as a text of its own,
-//   to a nesting depth of `max_nesting`; nested scripts together may be at most four times as
-//   long as the text (plus 64 KiB), which only a text built to exhaust it comes near.
+// - The script of `sh|bash|dash|zsh -c '…'`, `env -S '…'` and `eval …` is checked as a text of
+//   its own, and the command of each run clause (`find … -exec CMD … ;`, see next_run_clause)
+//   as a command start, both to a nesting depth of `max_nesting`; nested scripts together may
+//   be at most four times as long as the text (plus 64 KiB), which only a text built to exhaust
+//   it comes near.
 // - Rules are tried at each start in order (built-ins, then user rules); the first start with a
 //   match decides. Patterns are anchored at the start and see bytes (Latin-1), so a literal
 //   non-ASCII text matches but `.` is one byte.

@@ -1,5 +1,7 @@
 #include "desktop/rules/shell_words.h"
 
+#include <algorithm>
+
 namespace pendrel::desktop {
 namespace {
 
@@ -68,20 +70,19 @@ std::size_t skip_blanks(std::string_view text, std::size_t pos, std::size_t limi
   return pos;
 }
 
-ShellWord read_shell_word(std::string_view text, std::size_t pos, std::size_t limit) {
-  ShellWord word;
+std::size_t append_shell_word(std::string_view text, std::size_t pos, std::size_t limit,
+                              std::string& out) {
   while (pos < limit && !ends_word(text[pos])) {
     char c = text[pos];
     if (c == '\\') {
-      if (pos + 1 < limit) word.text += text[pos + 1];
+      if (pos + 1 < limit) out += text[pos + 1];
       pos += 2;
     } else if (c == '\'') {
-      ++pos;
-      while (pos < limit && text[pos] != '\'')
-        word.text += text[pos++];
-      if (pos < limit) ++pos;
+      std::size_t close = std::min(text.substr(0, limit).find('\'', pos + 1), limit);
+      out.append(text.substr(pos + 1, close - pos - 1));
+      pos = close < limit ? close + 1 : limit;
     } else if (c == '$' && pos + 1 < limit && text[pos + 1] == '\'') {
-      pos = read_ansi_c_quoted(text, pos + 2, limit, word.text);
+      pos = read_ansi_c_quoted(text, pos + 2, limit, out);
     } else if (c == '"') {
       ++pos;
       while (pos < limit && text[pos] != '"') {
@@ -89,20 +90,30 @@ ShellWord read_shell_word(std::string_view text, std::size_t pos, std::size_t li
         if (text[pos] == '\\' && pos + 1 < limit) {
           char next = text[pos + 1];
           if (next == '$' || next == '`' || next == '"' || next == '\\' || next == '\n') {
-            if (next != '\n') word.text += next;
+            if (next != '\n') out += next;
             pos += 2;
             continue;
           }
         }
-        word.text += text[pos++];
+        out += text[pos++];
       }
       if (pos < limit) ++pos;
     } else {
-      word.text += c;
-      ++pos;
+      // A run of plain characters at once: most words are nothing else.
+      std::size_t end = pos + 1;
+      while (end < limit && !ends_word(text[end]) && text[end] != '\\' && text[end] != '\'' &&
+             text[end] != '"' && text[end] != '$')
+        ++end;
+      out.append(text.substr(pos, end - pos));
+      pos = end;
     }
   }
-  word.end = pos < limit ? pos : limit;
+  return pos < limit ? pos : limit;
+}
+
+ShellWord read_shell_word(std::string_view text, std::size_t pos, std::size_t limit) {
+  ShellWord word;
+  word.end = append_shell_word(text, pos, limit, word.text);
   return word;
 }
 

@@ -33,6 +33,11 @@ namespace pendrel::desktop {
   }
 }
 
+// Whether a word starts at `pos` (before `limit`), rather than a word end or the limit.
+[[nodiscard]] constexpr bool at_word(std::string_view text, std::size_t pos, std::size_t limit) {
+  return pos < limit && !ends_word(text[pos]);
+}
+
 // The first position at or after `pos` (and before `limit`) that is not a blank.
 [[nodiscard]] std::size_t skip_blanks(std::string_view text, std::size_t pos, std::size_t limit);
 
@@ -45,6 +50,10 @@ struct ShellWord {
 // at `limit` ends the word there, so the result is always bounded by the text examined.
 // An empty result (pos at a word end) has end == pos.
 [[nodiscard]] ShellWord read_shell_word(std::string_view text, std::size_t pos, std::size_t limit);
+
+// As read_shell_word, appending the word's text to `out`; returns the position after it.
+std::size_t append_shell_word(std::string_view text, std::size_t pos, std::size_t limit,
+                              std::string& out);
 
 // Whether `word` (as written) is an assignment such as NAME=value or NAME+=value.
 [[nodiscard]] bool is_assignment(std::string_view word);

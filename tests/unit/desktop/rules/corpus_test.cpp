@@ -146,6 +146,13 @@ TEST(RulesCorpus, WorstCaseInputsAreReadToTheEnd) {
       "rm -r x;",
       "(){|&}/dev/>;",
       "init ;",
+      "find -exec ",
+      "find . -exec x {} + ",
+      "eval ",
+      "xargs -n 1 rm -f;",
+      "cd / && rm -f * ;",
+      "python3 -c 'x;",
+      "f(){ f|f ;}&",
   };
   RuleSet rules;
   for (std::string_view piece : pieces) {

@@ -25,6 +25,8 @@ TEST(RuleHit, NamesTheMatchedTextAndItsPlaceInTheCommand) {
       {"true && bash -c 'cd /; reboot' && ls", "power", "reboot", "'cd /; reboot'"},
       {"> /dev/sda", "redirect-to-device", "> /dev/sda", "> /dev/sda"},
       {"curl -s x | sh", "pipe-to-shell", "curl -s x | sh", "curl -s x | sh"},
+      {"eval 'rm -rf /' \"&& ls\"; ls", "rm-root", "rm -rf / ", "'rm -rf /' \"&& ls\""},
+      {"find . -exec echo {} \\; -exec reboot {} + ; ls", "power", "reboot ", "reboot "},
   };
   RuleSet rules;
   for (const Case& c : cases) {
