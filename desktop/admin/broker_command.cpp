@@ -116,13 +116,18 @@ bool runs_in_broker(std::string_view command) {
 }
 
 std::expected<int, AdminFailure> run_in_broker(const BrokerAddress& broker,
-                                               std::span<const std::string> args) {
+                                               std::span<const std::string> args,
+                                               bool* unreachable) {
   auto found = find_data_dir(Environment::from_process());
   std::string data_dir = found ? working_form(*found) : std::string();
   auto handover = prepare(args, data_dir);
   if (!handover) return std::unexpected(handover.error());
   auto socket = connect_to_broker(broker);
-  if (!socket) return std::unexpected(AdminFailure{3, socket.error().text});
+  if (!socket) {
+    if (unreachable != nullptr)
+      *unreachable = socket.error().kind == BrokerFailure::Kind::unreachable;
+    return std::unexpected(AdminFailure{3, socket.error().text});
+  }
   if (auto sent =
           write_frame_with_descriptors(socket->get(), opening_of(*handover), handover->descriptors);
       !sent)

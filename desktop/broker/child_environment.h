@@ -16,7 +16,10 @@ struct ChildEnvironment {
 // The broker's environment with PENDREL_DATA_DIR and HOME set to `state_dir`, PENDREL_BROKER_*
 // removed, and PENDREL_BROKER_REFUSAL set to `refusal` when there is one: a library that
 // hid itself from the broker's environment must still keep its children from unlocking.
+// `personal`: a broker in personal mode, which its children learn from PENDREL_BROKER_PERSONAL
+// (the data directory's run/cli.sock is then the front's), kept as the front set it:
+// "foreground" when the front logs to standard error, which they then share.
 [[nodiscard]] ChildEnvironment child_environment(const std::string& state_dir,
-                                                 const std::string& refusal);
+                                                 const std::string& refusal, bool personal);
 
 }  // namespace pendrel::desktop
