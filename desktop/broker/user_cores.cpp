@@ -110,6 +110,10 @@ std::expected<UniqueFd, std::string> UserCores::connect(uid_t uid) {
   for (;;) {
     auto socket = connect_unix(path);
     if (socket) return std::move(*socket);
+    // A path too long will never do; the service says so in its log and waits to be stopped.
+    if (socket.error() == ENAMETOOLONG)
+      return std::unexpected("the service for uid " + std::to_string(uid) + " cannot open " + path +
+                             "; its log is in " + *state + "/logs");
     int status = 0;
     if (auto it = running_.find(uid);
         it != running_.end() && ::waitpid(it->second, &status, WNOHANG) != 0) {

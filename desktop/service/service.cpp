@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +31,7 @@
 #include "protocol/environment.h"
 #include "protocol/fd_io.h"
 #include "protocol/os_error.h"
+#include "protocol/unique_fd.h"
 
 namespace pendrel::desktop {
 namespace {
@@ -96,6 +98,22 @@ std::optional<std::chrono::milliseconds> frame_wait_override(const Environment& 
   return std::chrono::milliseconds(*value);
 }
 
+// A person's service inside the broker ends with it, however the broker ends: a broker
+// started after it would otherwise find the state held by a service nobody stops.
+std::jthread watch_broker(const StopSignal& stop) {
+  pid_t broker = ::getppid();
+  UniqueFd watched(static_cast<int>(::syscall(SYS_pidfd_open, broker, 0)));
+  return std::jthread([&stop, broker, watched = std::move(watched)](std::stop_token token) {
+    while (!token.stop_requested()) {
+      pollfd entry{watched.get(), POLLIN, 0};
+      if (broker == 1 || ::poll(&entry, 1, 200) > 0) {
+        stop.fire();
+        return;
+      }
+    }
+  });
+}
+
 }  // namespace
 
 int run_service(ServiceMode mode) {
@@ -142,6 +160,8 @@ int run_service(ServiceMode mode) {
   StopSignal stop;
   StopSignal abandon;
   install_signal_handlers(stop, mode);
+  std::jthread broker_watch;
+  if (mode == ServiceMode::in_broker) broker_watch = watch_broker(stop);
   log.write("starting version " + std::string(app_version) + " for " + paths.data_dir);
 
   if (!logs) return serve_unavailable(paths, logs.error(), log, stop);

@@ -121,22 +121,6 @@ TEST(ServiceLifecycle, AnUnsafeRunDirectoryIsRefused) {
       << service.stderr_text();
 }
 
-// The pid of the process listening on `path`, or -1.
-pid_t listener_pid(const std::string& path) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.size());
-  pid_t pid = -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0) pid = peer.pid;
-  }
-  ::close(fd);
-  return pid;
-}
-
 TEST(ServiceLifecycle, PersonalModeKeepsTheStateInTheDataDirectoryAndEndsWithTheFront) {
   DesktopScene scene;
   write_hosts(scene.data_dir, "[" + local_host("loc1", "here") + "]");
@@ -160,6 +144,15 @@ TEST(ServiceLifecycle, PersonalModeKeepsTheStateInTheDataDirectoryAndEndsWithThe
       << "status names the front: " << status.out;
   EXPECT_NE(status.err.find("an agent running as you can defeat it"), std::string::npos)
       << status.err;
+
+  // A broker killed outright takes its service with it, and the front starts another.
+  ::kill(broker, SIGKILL);
+  EXPECT_TRUE(wait_until_gone(core, std::chrono::seconds(15))) << "the service ends with it";
+  EXPECT_EQ(scene.pendrel({"ls"}).exit_code, 0) << service.stderr_text();
+  broker = listener_pid(scene.data_dir + "/run/broker.sock");
+  core = listener_pid(scene.data_dir + "/run/core.sock");
+  ASSERT_GT(broker, 0);
+  ASSERT_GT(core, 0);
 
   ::kill(service.pid(), SIGKILL);
   EXPECT_TRUE(wait_until_gone(broker, std::chrono::seconds(15))) << "the broker ends with it";
