@@ -15,7 +15,7 @@ std::vector<char*> ChildEnvironment::pointers() {
 }
 
 ChildEnvironment child_environment(const std::string& state_dir, const std::string& refusal,
-                                   bool personal) {
+                                   bool personal, std::optional<uid_t> person) {
   ChildEnvironment result;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string_view text(*entry);
@@ -34,6 +34,7 @@ ChildEnvironment child_environment(const std::string& state_dir, const std::stri
   result.entries.push_back("HOME=" + state_dir);
   if (!refusal.empty()) result.entries.push_back("PENDREL_BROKER_REFUSAL=" + refusal);
   if (personal) result.entries.push_back("PENDREL_BROKER_PERSONAL=headless");
+  if (person) result.entries.push_back("PENDREL_BROKER_PERSON_UID=" + std::to_string(*person));
   return result;
 }
 

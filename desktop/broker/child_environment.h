@@ -2,6 +2,9 @@
 // person's state directory as the data directory and nothing that points at a broker.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +22,10 @@ struct ChildEnvironment {
 // `personal`: a broker in personal mode, which its children learn from PENDREL_BROKER_PERSONAL
 // (the data directory's run/cli.sock is then the front's), kept as the front set it:
 // "foreground" when the front logs to standard error, which they then share.
+// `person`: for a person's command, the uid it runs for, in PENDREL_BROKER_PERSON_UID (the
+// command's own uid is the broker's account).
 [[nodiscard]] ChildEnvironment child_environment(const std::string& state_dir,
-                                                 const std::string& refusal, bool personal);
+                                                 const std::string& refusal, bool personal,
+                                                 std::optional<uid_t> person = std::nullopt);
 
 }  // namespace pendrel::desktop

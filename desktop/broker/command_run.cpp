@@ -150,7 +150,7 @@ void run_person_command(int socket, uid_t uid, std::string_view opening_text,
   posix_spawn_file_actions_init(&actions);
   for (std::size_t i = 0; i < high.size(); ++i)
     posix_spawn_file_actions_adddup2(&actions, high[i].get(), opening->targets[i]);
-  ChildEnvironment environment = child_environment(*state, cores.refusal(), cores.personal());
+  ChildEnvironment environment = child_environment(*state, cores.refusal(), cores.personal(), uid);
   auto envp = environment.pointers();
   std::vector<std::string> words = {
       "pendrel-desktop", "broker-command",

@@ -277,6 +277,9 @@ TEST_F(Broker, KeepsPeopleApartAndTheirStateOutOfTheirReach) {
   EXPECT_EQ(list_code, 0) << theirs;
   EXPECT_NE(theirs.find("theirs"), std::string::npos) << theirs;
   EXPECT_EQ(theirs.find("mine"), std::string::npos) << theirs;
+  // Added without --user, a host's login is the person's, not the broker account's.
+  EXPECT_NE(theirs.find(" " + std::string(other_name) + " "), std::string::npos) << theirs;
+  EXPECT_EQ(theirs.find(account), std::string::npos) << theirs;
 
   // The person's work runs as the person, through the front pendrel starts for them: a file
   // only root may read is not theirs to copy.
