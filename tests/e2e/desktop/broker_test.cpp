@@ -102,6 +102,14 @@ TEST_F(Broker, KeepsThePersonsStateAndRunsLocalWorkAsThePerson) {
   ASSERT_TRUE(front.ready()) << front.stderr_text();
   // Nothing to unlock in the front, so nothing there to stand in for.
   EXPECT_FALSE(std::filesystem::exists(scene.data_dir + "/run/admin.sock"));
+  // status shows the person's front, and the vault the broker holds.
+  RunResult shown = admin({"status"});
+  EXPECT_EQ(shown.exit_code, 0) << outputs;
+  EXPECT_NE(shown.out.find("(pid " + std::to_string(front.pid()) + ")"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("socket: " + scene.data_dir + "/run/cli.sock"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("vault: unlocked"), std::string::npos) << shown.out;
   RunResult listed = scene.pendrel({"ls"});
   EXPECT_EQ(listed.exit_code, 0) << listed.out << listed.err;
   EXPECT_NE(listed.out.find("here"), std::string::npos) << listed.out;
