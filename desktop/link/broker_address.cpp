@@ -19,7 +19,7 @@ std::optional<BrokerAddress> configured_broker(const Environment& environment) {
 }
 
 BrokerAddress personal_broker(const std::string& data_dir) {
-  return BrokerAddress{data_dir + "/run/broker.sock", "your own account", true};
+  return BrokerAddress{data_dir + "/run/broker.sock", "", true};
 }
 
 std::expected<uid_t, std::string> uid_of_account(std::string_view account) {

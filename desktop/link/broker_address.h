@@ -19,7 +19,7 @@ inline constexpr std::string_view installed_broker_socket = "/run/pendrel/broker
 
 struct BrokerAddress {
   std::string socket;
-  std::string account;  // the account whose uid must be the peer's
+  std::string account;  // the account whose uid must be the peer's (none in personal mode)
   // Personal mode: the broker the person's front starts as its own child, on run/broker.sock
   // in the data directory, running as the person (whose uid the peer must then have).
   bool personal = false;

@@ -47,9 +47,11 @@ std::expected<UniqueFd, BrokerFailure> connect_to_broker(const BrokerAddress& ad
         Kind::other, "cannot tell who serves " + address.socket + ": " + os_error_text(errno)});
   if (peer.uid != *expected_uid) {
     return std::unexpected(BrokerFailure{
-        Kind::impostor, "refused " + address.socket + ": it is served by uid " +
-                            std::to_string(peer.uid) + ", not by the account " + address.account +
-                            " (uid " + std::to_string(*expected_uid) + "); nothing was sent"});
+        Kind::impostor,
+        "refused " + address.socket + ": it is served by uid " + std::to_string(peer.uid) +
+            ", not by " +
+            (address.personal ? std::string("you") : "the account " + address.account) + " (uid " +
+            std::to_string(*expected_uid) + "); nothing was sent"});
   }
   if (peer.uid == ::getuid() && uid_of_account(service_account_name) &&
       (address.personal || address.account != service_account_name)) {
