@@ -3,6 +3,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <expected>
 
@@ -87,9 +88,10 @@ int run_admin_command(std::span<const std::string> args, AdminRoute route) {
   if (chosen == nullptr) {
     return report(bad_input("unknown command " + args.front() + " (see pendrel-desktop help)"));
   }
+  Environment environment = Environment::from_process();
   // With a broker, the person's state is the broker's: the command runs there.
   if (route == AdminRoute::broker_when_configured && runs_in_broker(args.front())) {
-    if (auto broker = configured_broker(Environment::from_process())) {
+    if (auto broker = configured_broker(environment)) {
       auto code = run_in_broker(*broker, args);
       if (!code) return report(code.error());
       return *code;
@@ -97,11 +99,29 @@ int run_admin_command(std::span<const std::string> args, AdminRoute route) {
   }
   AdminContext context;
   context.in_broker = route == AdminRoute::here;
+  context.personal_mode = route == AdminRoute::here
+                              ? environment.get_non_empty("PENDREL_BROKER_PERSONAL").has_value()
+                              : true;
   if (chosen->run != show_help) {
-    auto data_dir = find_data_dir(Environment::from_process());
+    auto data_dir = find_data_dir(environment);
     if (!data_dir)
       return report(bad_input("cannot find the data directory: " + data_dir.error().text()));
     context.data_dir = working_form(*data_dir);
+  }
+  // Personal mode: the broker of the person's running front does the command; with none
+  // running, the command works on the data directory's files itself, which is what that
+  // broker would do for it.
+  if (route == AdminRoute::broker_when_configured && runs_in_broker(args.front()) &&
+      chosen->run != show_help) {
+    if (std::find(args.begin(), args.end(), "--import") != args.end() && args.front() == "init")
+      return report(
+          bad_input("init --import moves a vault into an installed broker; in "
+                    "personal mode the vault already stays in " +
+                    context.data_dir));
+    bool unreachable = false;
+    auto code = run_in_broker(personal_broker(context.data_dir), args, &unreachable);
+    if (code) return *code;
+    if (!unreachable) return report(code.error());
   }
   Arguments rest(args.subspan(1));
   if (auto done = chosen->run(context, rest); !done) return report(done.error());

@@ -9,6 +9,8 @@ namespace pendrel::desktop {
 struct AdminContext {
   std::string data_dir;    // the working form, as pendrel uses it
   bool in_broker = false;  // run by the broker on the person's state there
+  // No installed broker: the state is in the data directory, in the person's own account.
+  bool personal_mode = false;
 };
 
 // Writes to standard output; a failed write (a closed pipe) is not the command's failure.

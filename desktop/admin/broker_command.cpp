@@ -10,6 +10,7 @@
 #include <csignal>
 #include <vector>
 
+#include "desktop/admin/service_probe.h"
 #include "desktop/link/broker_connection.h"
 #include "desktop/link/broker_link.h"
 #include "desktop/link/descriptor_frames.h"
@@ -116,13 +117,38 @@ bool runs_in_broker(std::string_view command) {
 }
 
 std::expected<int, AdminFailure> run_in_broker(const BrokerAddress& broker,
-                                               std::span<const std::string> args) {
+                                               std::span<const std::string> args,
+                                               bool* unreachable) {
   auto found = find_data_dir(Environment::from_process());
   std::string data_dir = found ? working_form(*found) : std::string();
   auto handover = prepare(args, data_dir);
   if (!handover) return std::unexpected(handover.error());
+  // The installed broker cannot see the person's front: `status` tells it what this side
+  // finds in the data directory, to show in place of the broker's own service.
+  if (args.front() == "status" && !broker.personal) {
+    ServiceState front = probe_service(data_dir);
+    handover->args.push_back("--front-socket");
+    handover->args.push_back(front.socket_path);
+    if (front.running) handover->args.push_back("--front-running");
+    if (front.pid) {
+      handover->args.push_back("--front-pid");
+      handover->args.push_back(std::to_string(*front.pid));
+    }
+    if (front.version) {
+      handover->args.push_back("--front-version");
+      handover->args.push_back(*front.version);
+    }
+    if (front.unavailable_reason) {
+      handover->args.push_back("--front-unavailable");
+      handover->args.push_back(*front.unavailable_reason);
+    }
+  }
   auto socket = connect_to_broker(broker);
-  if (!socket) return std::unexpected(AdminFailure{3, socket.error().text});
+  if (!socket) {
+    if (unreachable != nullptr)
+      *unreachable = socket.error().kind == BrokerFailure::Kind::unreachable;
+    return std::unexpected(AdminFailure{3, socket.error().text});
+  }
   if (auto sent =
           write_frame_with_descriptors(socket->get(), opening_of(*handover), handover->descriptors);
       !sent)

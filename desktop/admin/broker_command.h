@@ -19,8 +19,10 @@ namespace pendrel::desktop {
 
 // The command's exit code as the broker reports it. Fails when the broker cannot be reached or
 // its socket is served by another account (nothing is sent then), or a file named by --key
-// cannot be opened.
+// cannot be opened. When `unreachable` is given, it is set when nobody listens on the broker's
+// socket (nothing was sent then either).
 [[nodiscard]] std::expected<int, AdminFailure> run_in_broker(const BrokerAddress& broker,
-                                                             std::span<const std::string> args);
+                                                             std::span<const std::string> args,
+                                                             bool* unreachable = nullptr);
 
 }  // namespace pendrel::desktop

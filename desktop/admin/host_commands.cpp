@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "desktop/admin/host_options.h"
@@ -14,6 +15,8 @@
 #include "desktop/store/host_id.h"
 #include "desktop/store/host_lookup.h"
 #include "desktop/store/hosts_file.h"
+#include "protocol/decimal.h"
+#include "protocol/environment.h"
 #include "protocol/json_writer.h"
 #include "protocol/os_error.h"
 
@@ -37,12 +40,19 @@ std::expected<std::size_t, AdminFailure> find(const std::vector<HostRecord>& hos
   return std::unexpected(bad_input(found.error().message));
 }
 
-// The login name of the real user, for a host added without --user.
-std::expected<std::string, AdminFailure> current_user() {
+// The login name of the person, for a host added without --user: in the broker that is the
+// uid the broker runs the command for, not the broker's own account.
+std::expected<std::string, AdminFailure> current_user(const AdminContext& context) {
+  uid_t uid = ::getuid();
+  if (context.in_broker) {
+    auto person = Environment::from_process().get_non_empty("PENDREL_BROKER_PERSON_UID");
+    if (auto parsed = person ? parse_decimal_u32(*person) : std::nullopt)
+      uid = static_cast<uid_t>(*parsed);
+  }
   std::vector<char> buffer(16384);
   passwd entry{};
   passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
       found->pw_name && *found->pw_name) {
     return std::string(found->pw_name);
   }
@@ -96,7 +106,7 @@ Outcome add_host(const AdminContext& context, Arguments& args) {
     host.address = "localhost";
   }
   if (!options->username) {
-    auto user = current_user();
+    auto user = current_user(context);
     if (!user) return std::unexpected(user.error());
     host.username = std::move(*user);
   }

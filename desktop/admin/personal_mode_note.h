@@ -5,8 +5,8 @@
 
 namespace pendrel::desktop {
 
-// Writes to standard error, unless the command runs inside the broker, that a process of the
-// person's account can defeat the vault in this mode, and how to install the broker.
+// Writes to standard error, in personal mode only, that a process of the person's account can
+// defeat the vault in this mode, and how to install the broker.
 void note_personal_mode(const AdminContext& context);
 
 }  // namespace pendrel::desktop

@@ -11,6 +11,7 @@
 #include "desktop/admin/service_probe.h"
 #include "desktop/store/hosts_file.h"
 #include "desktop/store/settings_file.h"
+#include "protocol/decimal.h"
 #include "protocol/json_writer.h"
 #include "protocol/os_error.h"
 
@@ -65,12 +66,41 @@ std::string status_text(const ServiceState& state, std::size_t hosts, const Sett
   return text;
 }
 
+// What the person's side of `status` passes to the installed broker about the front.
+std::expected<std::optional<ServiceState>, AdminFailure> front_state(Arguments& args) {
+  auto socket = args.value_of("--front-socket");
+  if (!socket) return std::unexpected(socket.error());
+  if (!*socket) return std::nullopt;
+  ServiceState state;
+  state.socket_path = std::move(**socket);
+  state.running = args.flag("--front-running");
+  auto pid = args.value_of("--front-pid");
+  if (!pid) return std::unexpected(pid.error());
+  if (*pid) {
+    if (auto number = parse_decimal_u32(**pid)) state.pid = static_cast<pid_t>(*number);
+  }
+  auto version = args.value_of("--front-version");
+  if (!version) return std::unexpected(version.error());
+  if (*version) state.version = std::move(**version);
+  auto unavailable = args.value_of("--front-unavailable");
+  if (!unavailable) return std::unexpected(unavailable.error());
+  if (*unavailable) state.unavailable_reason = std::move(**unavailable);
+  return state;
+}
+
 }  // namespace
 
 std::expected<void, AdminFailure> show_status(const AdminContext& context, Arguments& args) {
   bool json = args.flag("--json");
+  // Run by the installed broker: the person's front, as the person's side found it.
+  std::optional<ServiceState> front;
+  if (context.in_broker && !context.personal_mode) {
+    auto told = front_state(args);
+    if (!told) return std::unexpected(told.error());
+    front = std::move(*told);
+  }
   if (auto end = expect_end(args); !end) return end;
-  ServiceState state = probe_service(context.data_dir);
+  ServiceState state = front ? *front : probe_service(context.data_dir);
   // A broken file is reported but does not hide the service's state.
   auto hosts = load_hosts(context.data_dir);
   auto settings = load_settings(context.data_dir);
@@ -80,7 +110,7 @@ std::expected<void, AdminFailure> show_status(const AdminContext& context, Argum
   Settings shown = settings.value_or(Settings{});
   // The vault's state comes from the running service only: a stopped service holds nothing.
   std::optional<VaultReport> vault;
-  if (state.running) {
+  if (state.running || front) {
     if (auto asked = ask_service(context.data_dir, AdminOp::status); asked && *asked)
       vault = std::move(**asked);
   }

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "desktop/broker/account_switch.h"
@@ -60,11 +62,19 @@ UniqueFd open_own_executable() {
   return UniqueFd(::fcntl(opened.get(), F_DUPFD_CLOEXEC, executable_descriptor_floor));
 }
 
+// The pid a front names for pendrel is taken only when that process is the same person's: a
+// client cannot put another person's process, or none, in the audit in its place.
+bool runs_as(pid_t pid, uid_t uid) {
+  struct stat status {};
+  return ::stat(("/proc/" + std::to_string(pid)).c_str(), &status) == 0 && status.st_uid == uid;
+}
+
 // Shared by the accepting loop and every connection's thread, and kept alive by the last of
 // them: a thread may still be finishing when the broker stops.
 struct Broker {
-  Broker(std::string executable, std::string state_dir, std::string refusal)
-      : cores(std::move(executable), std::move(state_dir), std::move(refusal)) {}
+  Broker(std::string executable, std::string state_dir, std::string refusal,
+         std::optional<uid_t> personal_uid)
+      : cores(std::move(executable), std::move(state_dir), std::move(refusal), personal_uid) {}
 
   UserCores cores;
   StopSignal stop;
@@ -73,7 +83,10 @@ struct Broker {
   // Takes a place for a connection of `uid`; false when there is none.
   bool admit(uid_t uid) {
     std::lock_guard lock(places_mutex);
-    if (serving.load() >= max_connections || per_uid[uid] >= max_connections_per_uid) return false;
+    // A personal broker serves one uid: the bound in all is its only one.
+    if (serving.load() >= max_connections ||
+        (!cores.personal() && per_uid[uid] >= max_connections_per_uid))
+      return false;
     ++per_uid[uid];
     ++serving;
     return true;
@@ -94,7 +107,9 @@ struct Broker {
     auto opening = read_frame_with_descriptors(socket.get(), max_opening_bytes,
                                                std::chrono::steady_clock::now() + opening_wait);
     if (!opening) {
-      say("connection from pid " + std::to_string(peer.pid) + " dropped: " + opening.error());
+      // A connection closed at once is a probe: the front's, waiting for this broker to answer.
+      if (opening.error() != "closed before a frame")
+        say("connection from pid " + std::to_string(peer.pid) + " dropped: " + opening.error());
       return;
     }
     ParsedObject parsed;
@@ -114,16 +129,20 @@ struct Broker {
 
   // pendrel's request, carried to the person's service with pendrel's pid in front.
   void relay_request(UniqueFd& socket, const ucred& peer, const ObjectReader& reader) {
-    auto core = cores.connect(peer.uid, "cli.sock");
+    auto core = cores.connect(peer.uid);
     if (!core) {
       say(core.error());
       return;
     }
-    auto pid = reader.unsigned_integer("pid");
+    auto claimed = reader.unsigned_integer("pid");
+    std::uint64_t pid = static_cast<std::uint64_t>(peer.pid);
+    if (claimed && *claimed && **claimed <= 0x7fffffff &&
+        runs_as(static_cast<pid_t>(**claimed), peer.uid))
+      pid = **claimed;
     JsonWriter origin;
     origin.begin_object()
         .key("pid")
-        .unsigned_integer(pid && *pid ? **pid : static_cast<std::uint64_t>(peer.pid))
+        .unsigned_integer(pid)
         .key("via")
         .integer(peer.pid)
         .end_object();
@@ -131,6 +150,17 @@ struct Broker {
     relay_sockets(socket.get(), core->get(), stop.fd());
   }
 };
+
+// Personal mode: the front that started this broker, watched so that the broker ends with it
+// however it ends. Only the front's own child may serve its data directory.
+std::expected<UniqueFd, std::string> watch_front(pid_t front) {
+  if (::getppid() != front)
+    return std::unexpected("--personal names pid " + std::to_string(front) +
+                           ", which did not start this broker");
+  UniqueFd watched(static_cast<int>(::syscall(SYS_pidfd_open, front, 0)));
+  if (!watched) return std::unexpected("cannot watch the front: " + os_error_text(errno));
+  return watched;
+}
 
 }  // namespace
 
@@ -140,13 +170,24 @@ int run_broker(std::span<const std::string> args) {
     say(options.error());
     return 2;
   }
+  const bool personal = options->front != 0;
   UniqueFd executable = open_own_executable();
   if (!executable) {
     say("cannot open its own program: " + os_error_text(errno));
     return 1;
   }
-  // Nothing is read before the change of account but the password database and /proc.
-  if (auto switched = become_broker_account(*options); !switched) {
+  UniqueFd front;
+  if (personal) {
+    // The person's own broker changes no account: the front prepared run/, and the data
+    // directory keeps the mode the person gave it.
+    auto watched = watch_front(options->front);
+    if (!watched) {
+      say(watched.error());
+      return 1;
+    }
+    front = std::move(*watched);
+  } else if (auto switched = become_broker_account(*options); !switched) {
+    // Nothing is read before the change of account but the password database and /proc.
     say(switched.error());
     return 1;
   }
@@ -158,24 +199,36 @@ int run_broker(std::span<const std::string> args) {
     refusal = "the broker could not protect its memory: " + hardened.error();
   if (!refusal.empty()) say("no vault will be unlocked: " + refusal);
   ::umask(077);
+  auto broker = std::make_shared<Broker>(
+      "/proc/self/fd/" + std::to_string(executable.get()), options->state_dir, refusal,
+      personal ? std::optional<uid_t>(::getuid()) : std::nullopt);
+  // The person's service first, so that its admin socket is there once the front, which
+  // waits for this broker's socket, takes pendrel's requests.
+  if (personal) {
+    if (auto core = broker->cores.connect(::getuid()); !core) {
+      say(core.error());
+      return 1;
+    }
+  }
   auto listener = open_listener(options->socket);
   if (!listener) {
     say("cannot listen on " + options->socket + ": " + listener.error().reason);
     return 1;
   }
-  // Every local user may connect; what each gets is decided by the uid it connects as.
-  if (::chmod(options->socket.c_str(), 0666) != 0) {
+  // Every local user may connect; what each gets is decided by the uid it connects as. The
+  // person's own broker listens in their run/, which only they may enter.
+  if (!personal && ::chmod(options->socket.c_str(), 0666) != 0) {
     say("cannot open " + options->socket + " to every user: " + os_error_text(errno));
     return 1;
   }
-  auto broker = std::make_shared<Broker>("/proc/self/fd/" + std::to_string(executable.get()),
-                                         options->state_dir, refusal);
   install_signal_handlers(broker->stop, ServiceMode::foreground);
-  say("listening on " + options->socket + ", state in " + options->state_dir);
+  if (!personal) say("listening on " + options->socket + ", state in " + options->state_dir);
   while (!broker->stop.fired()) {
-    pollfd fds[2] = {{listener->socket.get(), POLLIN, 0}, {broker->stop.fd(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) continue;
-    if (fds[1].revents != 0) break;
+    pollfd fds[3] = {{listener->socket.get(), POLLIN, 0},
+                     {broker->stop.fd(), POLLIN, 0},
+                     {front.get(), POLLIN, 0}};
+    if (::poll(fds, 3, -1) < 0) continue;
+    if (fds[1].revents != 0 || fds[2].revents != 0) break;
     UniqueFd socket(::accept4(listener->socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!socket) continue;
     ucred peer{};
@@ -197,7 +250,7 @@ int run_broker(std::span<const std::string> args) {
   broker->cores.stop_all();
   for (int i = 0; i < 50 && broker->serving.load() > 0; ++i)
     std::this_thread::sleep_for(100ms);
-  say("stopped");
+  if (!personal) say("stopped");
   return 0;
 }
 

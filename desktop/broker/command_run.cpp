@@ -138,7 +138,7 @@ void run_person_command(int socket, uid_t uid, std::string_view opening_text,
   if (!state) return refuse(socket, &*opening, descriptors, state.error());
   // The person's commands talk to the person's service (unlock, reload, console): it runs
   // whenever the broker does.
-  if (auto core = cores.connect(uid, "cli.sock"); !core)
+  if (auto core = cores.connect(uid); !core)
     return refuse(socket, &*opening, descriptors, core.error());
   // Copies above every target number, so that placing one never closes another.
   std::vector<UniqueFd> high;
@@ -150,7 +150,7 @@ void run_person_command(int socket, uid_t uid, std::string_view opening_text,
   posix_spawn_file_actions_init(&actions);
   for (std::size_t i = 0; i < high.size(); ++i)
     posix_spawn_file_actions_adddup2(&actions, high[i].get(), opening->targets[i]);
-  ChildEnvironment environment = child_environment(*state, cores.refusal());
+  ChildEnvironment environment = child_environment(*state, cores.refusal(), cores.personal(), uid);
   auto envp = environment.pointers();
   std::vector<std::string> words = {
       "pendrel-desktop", "broker-command",

@@ -13,6 +13,7 @@
 
 #include "desktop/broker/account_switch.h"
 #include "desktop/broker/child_environment.h"
+#include "desktop/service/service_paths.h"
 #include "protocol/os_error.h"
 
 namespace pendrel::desktop {
@@ -56,6 +57,12 @@ void UserCores::stop_all() {
 }
 
 std::expected<std::string, std::string> UserCores::state_of(uid_t uid) {
+  if (personal_uid_) {
+    if (uid != *personal_uid_)
+      return std::unexpected("this broker is uid " + std::to_string(*personal_uid_) +
+                             "'s own; it serves nobody else");
+    return state_dir_;
+  }
   std::string state = state_dir_ + "/" + std::to_string(uid);
   if (auto made = prepare_owned_directory(state, 0700); !made) return std::unexpected(made.error());
   return state;
@@ -72,7 +79,7 @@ void UserCores::reap_locked() {
 }
 
 std::expected<void, std::string> UserCores::start(uid_t uid, const std::string& state) {
-  ChildEnvironment environment = child_environment(state, refusal_);
+  ChildEnvironment environment = child_environment(state, refusal_, personal());
   auto envp = environment.pointers();
   std::string name = "pendrel-desktop";
   std::string mode = "broker-core";
@@ -89,10 +96,10 @@ std::expected<void, std::string> UserCores::start(uid_t uid, const std::string& 
   return {};
 }
 
-std::expected<UniqueFd, std::string> UserCores::connect(uid_t uid, const std::string& socket_name) {
+std::expected<UniqueFd, std::string> UserCores::connect(uid_t uid) {
   auto state = state_of(uid);
   if (!state) return std::unexpected(state.error());
-  std::string path = *state + "/run/" + socket_name;
+  std::string path = *state + "/run/" + core_socket_name(personal());
   std::lock_guard lock(mutex_);
   if (auto socket = connect_unix(path)) return std::move(*socket);
   reap_locked();
@@ -103,11 +110,21 @@ std::expected<UniqueFd, std::string> UserCores::connect(uid_t uid, const std::st
   for (;;) {
     auto socket = connect_unix(path);
     if (socket) return std::move(*socket);
+    // A path too long will never do; the service says so in its log and waits to be stopped.
+    if (socket.error() == ENAMETOOLONG)
+      return std::unexpected("the service for uid " + std::to_string(uid) + " cannot open " + path +
+                             "; its log is in " + *state + "/logs");
+    int status = 0;
     if (auto it = running_.find(uid);
-        it != running_.end() && ::waitpid(it->second, nullptr, WNOHANG) != 0) {
+        it != running_.end() && ::waitpid(it->second, &status, WNOHANG) != 0) {
       running_.erase(it);
-      return std::unexpected("the service for uid " + std::to_string(uid) +
-                             " ended at its start; its log is in " + *state + "/logs");
+      // Exit 0 at its start: a core of an earlier broker still held the state, and is going.
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::unexpected("the service for uid " + std::to_string(uid) +
+                               " ended at its start; its log is in " + *state + "/logs");
+      std::this_thread::sleep_for(100ms);
+      if (auto started = start(uid, *state); !started) return std::unexpected(started.error());
+      continue;
     }
     if (std::chrono::steady_clock::now() >= deadline)
       return std::unexpected("the service for uid " + std::to_string(uid) + " did not open " +

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "desktop/front/download_target.h"
+#include "desktop/front/personal_broker.h"
 #include "desktop/link/broker_connection.h"
 #include "desktop/link/descriptor_frames.h"
 #include "desktop/link/front_work.h"
@@ -41,14 +42,24 @@ class FrontSession {
     }
     pid_ = peer.pid;
     auto hello = read_client_frame();
-    if (!hello) return;
+    if (!hello) {
+      context_.log.write("connection from pid " + std::to_string(pid_) +
+                         " dropped before its Hello: " + hello.error().text());
+      return;
+    }
     if (!open_broker()) return;
     // The broker's answer to the Hello is pendrel's: a refusal (CLI access off) is its own.
     if (!forward(broker_.get(), hello->view())) return;
     auto welcome = read_broker_frame();
     if (!welcome || !forward(socket_.get(), welcome->view())) return;
     auto request_frame = read_client_frame();
-    if (!request_frame) return;
+    if (!request_frame) {
+      // A probe (the person's `status`) hangs up after the welcome: nothing worth a line.
+      if (request_frame.error().kind != FrameError::Kind::closed)
+        context_.log.write("connection from pid " + std::to_string(pid_) +
+                           " dropped before its request: " + request_frame.error().text());
+      return;
+    }
     auto request = decode_request(request_frame->view());
     if (request && (std::holds_alternative<ActivateRequest>(*request) ||
                     std::holds_alternative<QuitRequest>(*request))) {
@@ -60,6 +71,8 @@ class FrontSession {
       return;
     }
     if (!forward(broker_.get(), request_frame->view())) return;
+    request_sent_ = true;
+    if (client_done_) ::shutdown(broker_.get(), SHUT_WR);
     for (;;) {
       auto answer = read_broker_frame();
       if (!answer) return;
@@ -82,11 +95,9 @@ class FrontSession {
   }
 
  private:
-  std::optional<PaddedPayload> read_client_frame() {
-    auto frame = read_frame(socket_.get(), max_request_bytes,
-                            FrameWait{Clock::now() + context_.frame_wait, context_.abandon.fd()});
-    if (!frame) return std::nullopt;
-    return std::move(*frame);
+  std::expected<PaddedPayload, FrameError> read_client_frame() {
+    return read_frame(socket_.get(), max_request_bytes,
+                      FrameWait{Clock::now() + context_.frame_wait, context_.abandon.fd()});
   }
 
   // However long the broker takes (an exec, a person's approval): until pendrel hangs up,
@@ -94,10 +105,17 @@ class FrontSession {
   std::optional<PaddedPayload> read_broker_frame() {
     for (;;) {
       pollfd fds[3] = {{broker_.get(), POLLIN, 0},
-                       {socket_.get(), POLLRDHUP, 0},
+                       {client_done_ ? -1 : socket_.get(), POLLRDHUP, 0},
                        {context_.abandon.fd(), POLLIN, 0}};
       if (::poll(fds, 3, -1) < 0) continue;
-      if (fds[1].revents != 0 || fds[2].revents != 0) return std::nullopt;
+      if (fds[2].revents != 0) return std::nullopt;
+      if (fds[1].revents != 0) {
+        // pendrel stopped sending, or hung up: the broker's service learns it as a service
+        // of its own would, ends a long command, and still answers what it already has.
+        client_done_ = true;
+        if (request_sent_) ::shutdown(broker_.get(), SHUT_WR);
+        continue;
+      }
       if (fds[0].revents == 0) continue;
       auto frame = read_frame(broker_.get(), max_answer_bytes,
                               FrameWait{Clock::now() + context_.frame_wait, context_.abandon.fd()});
@@ -114,6 +132,14 @@ class FrontSession {
 
   bool open_broker() {
     auto connected = connect_to_broker(address_);
+    // Personal mode: the front's own broker, gone for whatever reason, is started again.
+    if (!connected && connected.error().kind == BrokerFailure::Kind::unreachable &&
+        context_.personal_broker != nullptr) {
+      if (auto started = context_.personal_broker->ensure_running(); started)
+        connected = connect_to_broker(address_);
+      else
+        connected = std::unexpected(BrokerFailure{BrokerFailure::Kind::other, started.error()});
+    }
     if (!connected) {
       context_.log.write("cannot reach the broker: " + connected.error().text);
       (void)write_frame(socket_.get(), encode_answer_within(error_answer(ErrorCode::app_not_running,
@@ -133,6 +159,7 @@ class FrontSession {
     Response answer;
     if (const auto* exec = std::get_if<ExecRequest>(&request)) {
       auto result = run_local_command(exec->command, context_.home_dir, cancel);
+      if (!result && result.error().code == "canceled") log_canceled();
       if (result) {
         outcome.exit_code = result->exit_code;
         outcome.bytes = result->stdout_text.size() + result->stderr_text.size();
@@ -184,9 +211,20 @@ class FrontSession {
     return send_front_file(broker_.get(), temporary_.fd(), temporary_.target());
   }
 
+  // Says in the log why a LOCAL command ended before its answer, as the service does.
+  void log_canceled() {
+    pollfd caller{socket_.get(), POLLIN | POLLRDHUP, 0};
+    const char* why = context_.abandon.fired()    ? "the service is stopping"
+                      : ::poll(&caller, 1, 0) > 0 ? "the caller closed its connection"
+                                                  : "it reached the host's time limit";
+    context_.log.write("exec for pid " + std::to_string(pid_) + " ended: " + why);
+  }
+
   UniqueFd socket_;
   ServiceContext& context_;
   const BrokerAddress& address_;
+  bool client_done_ = false;  // pendrel sends no more: the broker is told after the request
+  bool request_sent_ = false;
   DownloadTarget temporary_;
   UniqueFd broker_;
   pid_t pid_ = 0;

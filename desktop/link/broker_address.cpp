@@ -18,6 +18,10 @@ std::optional<BrokerAddress> configured_broker(const Environment& environment) {
   return BrokerAddress{std::string(installed_broker_socket), std::string(service_account_name)};
 }
 
+BrokerAddress personal_broker(const std::string& data_dir) {
+  return BrokerAddress{data_dir + "/run/broker.sock", "", true};
+}
+
 std::expected<uid_t, std::string> uid_of_account(std::string_view account) {
   std::string name(account);
   std::vector<char> buffer(16 * 1024);

@@ -18,7 +18,8 @@ std::string how_to_start_broker() {
 
 std::expected<UniqueFd, BrokerFailure> connect_to_broker(const BrokerAddress& address) {
   using Kind = BrokerFailure::Kind;
-  auto expected_uid = uid_of_account(address.account);
+  auto expected_uid = address.personal ? std::expected<uid_t, std::string>(::getuid())
+                                       : uid_of_account(address.account);
   if (!expected_uid) return std::unexpected(BrokerFailure{Kind::other, expected_uid.error()});
   sockaddr_un name{};
   name.sun_family = AF_UNIX;
@@ -33,9 +34,11 @@ std::expected<UniqueFd, BrokerFailure> connect_to_broker(const BrokerAddress& ad
   if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&name), sizeof name) != 0) {
     int error = errno;
     Kind kind = error == ENOENT || error == ECONNREFUSED ? Kind::unreachable : Kind::other;
-    return std::unexpected(BrokerFailure{kind, "the broker does not answer on " + address.socket +
-                                                   " (" + os_error_text(error) + "); " +
-                                                   how_to_start_broker()});
+    return std::unexpected(BrokerFailure{
+        kind, "the broker does not answer on " + address.socket + " (" + os_error_text(error) +
+                  "); " +
+                  (address.personal ? std::string("it runs while pendrel-desktop does")
+                                    : how_to_start_broker())});
   }
   ucred peer{};
   socklen_t length = sizeof peer;
@@ -44,12 +47,14 @@ std::expected<UniqueFd, BrokerFailure> connect_to_broker(const BrokerAddress& ad
         Kind::other, "cannot tell who serves " + address.socket + ": " + os_error_text(errno)});
   if (peer.uid != *expected_uid) {
     return std::unexpected(BrokerFailure{
-        Kind::impostor, "refused " + address.socket + ": it is served by uid " +
-                            std::to_string(peer.uid) + ", not by the account " + address.account +
-                            " (uid " + std::to_string(*expected_uid) + "); nothing was sent"});
+        Kind::impostor,
+        "refused " + address.socket + ": it is served by uid " + std::to_string(peer.uid) +
+            ", not by " +
+            (address.personal ? std::string("you") : "the account " + address.account) + " (uid " +
+            std::to_string(*expected_uid) + "); nothing was sent"});
   }
   if (peer.uid == ::getuid() && uid_of_account(service_account_name) &&
-      address.account != service_account_name) {
+      (address.personal || address.account != service_account_name)) {
     return std::unexpected(BrokerFailure{
         Kind::impostor, "refused " + address.socket +
                             ": it is served by your own uid while the "

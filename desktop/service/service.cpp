@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "desktop/front/personal_broker.h"
 #include "desktop/link/broker_address.h"
 #include "desktop/service/accept_loop.h"
 #include "desktop/service/app_version.h"
@@ -29,6 +31,7 @@
 #include "protocol/environment.h"
 #include "protocol/fd_io.h"
 #include "protocol/os_error.h"
+#include "protocol/unique_fd.h"
 
 namespace pendrel::desktop {
 namespace {
@@ -95,6 +98,22 @@ std::optional<std::chrono::milliseconds> frame_wait_override(const Environment& 
   return std::chrono::milliseconds(*value);
 }
 
+// A person's service inside the broker ends with it, however the broker ends: a broker
+// started after it would otherwise find the state held by a service nobody stops.
+std::jthread watch_broker(const StopSignal& stop) {
+  pid_t broker = ::getppid();
+  UniqueFd watched(static_cast<int>(::syscall(SYS_pidfd_open, broker, 0)));
+  return std::jthread([&stop, broker, watched = std::move(watched)](std::stop_token token) {
+    while (!token.stop_requested()) {
+      pollfd entry{watched.get(), POLLIN, 0};
+      if (broker == 1 || ::poll(&entry, 1, 200) > 0) {
+        stop.fire();
+        return;
+      }
+    }
+  });
+}
+
 }  // namespace
 
 int run_service(ServiceMode mode) {
@@ -106,12 +125,18 @@ int run_service(ServiceMode mode) {
     say("cannot find the data directory: " + found.error().text());
     return 1;
   }
-  ServicePaths paths = service_paths(working_form(*found));
+  // Inside a broker of personal mode the data directory's own sockets and lock are the front's.
+  auto personal_front = environment.get_non_empty("PENDREL_BROKER_PERSONAL");
+  const bool personal_core = mode == ServiceMode::in_broker && personal_front.has_value();
+  // It logs where its front does: a front run in the foreground shares its standard error.
+  const bool log_to_stderr =
+      mode == ServiceMode::foreground || (personal_core && *personal_front == "foreground");
+  ServicePaths paths = service_paths(working_form(*found), personal_core);
   auto run = prepare_run_directory(paths);
   auto logs = prepare_logs_directory(paths);
   // Without logs/ the lines go to standard error, and the problem is the marker's reason.
-  ServiceLog log = mode == ServiceMode::foreground || !logs ? ServiceLog::to_stderr()
-                                                            : ServiceLog::to_file(paths.logs_dir);
+  ServiceLog log =
+      log_to_stderr || !logs ? ServiceLog::to_stderr() : ServiceLog::to_file(paths.logs_dir);
   if (!run) {
     say(run.error());
     // The log may still be writable: a refused run/ leaves logs/ alone.
@@ -135,6 +160,8 @@ int run_service(ServiceMode mode) {
   StopSignal stop;
   StopSignal abandon;
   install_signal_handlers(stop, mode);
+  std::jthread broker_watch;
+  if (mode == ServiceMode::in_broker) broker_watch = watch_broker(stop);
   log.write("starting version " + std::string(app_version) + " for " + paths.data_dir);
 
   if (!logs) return serve_unavailable(paths, logs.error(), log, stop);
@@ -142,9 +169,20 @@ int run_service(ServiceMode mode) {
   // first, so that it is there once run/cli.sock answers.
   std::string admin_path = paths.run_dir + "/admin.sock";
   // The person's front holds no vault: its commands go to the broker, and an admin socket
-  // here would only be something to stand in for.
+  // here would only be something to stand in for. Without an installed broker (or one named
+  // in the environment) the front starts one of its own: personal mode.
   std::optional<BrokerAddress> broker;
-  if (mode != ServiceMode::in_broker) broker = configured_broker(environment);
+  std::optional<PersonalBroker> personal;
+  if (mode != ServiceMode::in_broker) {
+    broker = configured_broker(environment);
+    if (!broker)
+      broker = personal.emplace(paths.data_dir, mode == ServiceMode::foreground).address();
+  }
+  // Before pendrel can connect: the broker answers once the person's service inside it has
+  // opened its admin socket. A broker that cannot start is tried again by each request.
+  if (personal) {
+    if (auto started = personal->ensure_running(); !started) log.write(started.error());
+  }
   auto admin = broker ? std::expected<Listener, ListenFailure>(std::unexpected(ListenFailure{
                             ListenFailure::Kind::unavailable, "not needed in front of a broker"}))
                       : open_listener(admin_path);
@@ -176,8 +214,11 @@ int run_service(ServiceMode mode) {
   if (!unlock_refused) unlock_refused = foreign_code_reason();
   if (!hardened) unlock_refused = "the process could not protect its memory: " + hardened.error();
   if (unlock_refused) log.write("the vault will not be unlocked: " + *unlock_refused);
-  for (const auto& name : remove_stale_vault_temporaries(paths.data_dir))
-    log.write("removed " + name + ", left by a save that did not finish");
+  // The vault is the broker's, which cleans up after its own saves.
+  if (!broker) {
+    for (const auto& name : remove_stale_vault_temporaries(paths.data_dir))
+      log.write("removed " + name + ", left by a save that did not finish");
+  }
   // Declared before the vault, whose idle lock (a thread of its own) may end them until the
   // vault is gone.
   WarmConnections warm_ssh;
@@ -188,8 +229,12 @@ int run_service(ServiceMode mode) {
       working_form(home_directory(environment)), store, audit, log, stop, abandon, vault, warm_ssh};
   context.approvals.set_wait_override(approval_wait_override(environment));
   if (auto wait = frame_wait_override(environment)) context.frame_wait = *wait;
+  // Behind a front, which reads pendrel's frames with the same deadline and says why one did
+  // not come: a little longer here, so that the front's line is the only one.
+  if (mode == ServiceMode::in_broker) context.frame_wait += std::chrono::seconds(2);
   context.in_broker = mode == ServiceMode::in_broker;
   context.broker = broker;
+  if (personal) context.personal_broker = &*personal;
   if (context.broker) log.write("requests go to the broker at " + context.broker->socket);
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.
@@ -212,6 +257,7 @@ int run_service(ServiceMode mode) {
       abandon.fire();
     }
   }  // the pool joins every worker here
+  if (personal) personal->stop();
   remove_unavailable_marker(paths.marker);
   log.write("stopped");
   release_signal_handlers();

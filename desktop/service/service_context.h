@@ -17,6 +17,8 @@
 
 namespace pendrel::desktop {
 
+class PersonalBroker;
+
 struct ServiceContext {
   std::string home_dir;  // where LOCAL commands run and relative paths start
   DataStore& store;
@@ -33,6 +35,8 @@ struct ServiceContext {
   std::chrono::milliseconds frame_wait{30'000};
   // The person's front: every request but activate and quit goes to this broker.
   std::optional<BrokerAddress> broker;
+  // Personal mode: the front's own broker, started again when it does not answer.
+  PersonalBroker* personal_broker = nullptr;
   // A person's service inside the broker: each connection opens with pendrel's pid from the
   // broker, and a LOCAL host's work is handed back to the person's front, which runs it as
   // the person; the broker's account never runs a person's command.

@@ -34,14 +34,14 @@ std::string octal_mode(mode_t mode) {
 
 }  // namespace
 
-ServicePaths service_paths(const std::string& data_dir) {
+ServicePaths service_paths(const std::string& data_dir, bool personal_core) {
   ServicePaths paths;
   paths.data_dir = data_dir;
   paths.run_dir = join_path(data_dir, "run");
   paths.logs_dir = join_path(data_dir, "logs");
-  paths.socket = join_path(paths.run_dir, "cli.sock");
-  paths.lock = join_path(paths.run_dir, "lock");
-  paths.marker = join_path(paths.run_dir, "cli.unavailable");
+  paths.socket = join_path(paths.run_dir, core_socket_name(personal_core));
+  paths.lock = join_path(paths.run_dir, personal_core ? "core.lock" : "lock");
+  paths.marker = join_path(paths.run_dir, personal_core ? "core.unavailable" : "cli.unavailable");
   return paths;
 }
 

@@ -15,7 +15,15 @@ struct ServicePaths {
   std::string marker;    // run/cli.unavailable
 };
 
-[[nodiscard]] ServicePaths service_paths(const std::string& data_dir);
+// `personal_core`: the person's service inside a broker of personal mode, whose state is the
+// data directory itself, where run/cli.sock, run/lock and the marker are the front's; it
+// takes run/core.sock, run/core.lock and run/core.unavailable instead.
+[[nodiscard]] ServicePaths service_paths(const std::string& data_dir, bool personal_core = false);
+
+// The name in run/ of the socket on which a person's service inside the broker takes requests.
+[[nodiscard]] inline const char* core_socket_name(bool personal) {
+  return personal ? "core.sock" : "cli.sock";
+}
 
 // Creates the data directory (missing parents included) and run/ with mode 0700 and checks
 // run/: a symbolic link, a directory of another user or one that others may enter is refused.

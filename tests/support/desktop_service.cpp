@@ -122,6 +122,22 @@ std::string local_host(std::string_view id, std::string_view name, bool cli, std
          tags + R"(,"cli":)" + (cli ? "true" : "false") + "}";
 }
 
+pid_t listener_pid(const std::string& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return -1;
+  std::memcpy(address.sun_path, path.c_str(), path.size());
+  pid_t pid = -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0) pid = peer.pid;
+  }
+  ::close(fd);
+  return pid;
+}
+
 bool wait_for_socket(const std::string& data_dir, std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
   while (!can_connect(data_dir + "/run/cli.sock")) {

@@ -27,6 +27,9 @@ void write_hosts(const std::string& data_dir, std::string_view hosts_array);
 [[nodiscard]] bool wait_for_socket(const std::string& data_dir,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// The pid of the process listening on the Unix socket `path` (SO_PEERCRED), or -1.
+[[nodiscard]] pid_t listener_pid(const std::string& path);
+
 // Polls until the process is gone (or a zombie nobody reaps); false after `timeout`.
 [[nodiscard]] bool wait_until_gone(pid_t pid,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -102,6 +102,14 @@ TEST_F(Broker, KeepsThePersonsStateAndRunsLocalWorkAsThePerson) {
   ASSERT_TRUE(front.ready()) << front.stderr_text();
   // Nothing to unlock in the front, so nothing there to stand in for.
   EXPECT_FALSE(std::filesystem::exists(scene.data_dir + "/run/admin.sock"));
+  // status shows the person's front, and the vault the broker holds.
+  RunResult shown = admin({"status"});
+  EXPECT_EQ(shown.exit_code, 0) << outputs;
+  EXPECT_NE(shown.out.find("(pid " + std::to_string(front.pid()) + ")"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("socket: " + scene.data_dir + "/run/cli.sock"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("vault: unlocked"), std::string::npos) << shown.out;
   RunResult listed = scene.pendrel({"ls"});
   EXPECT_EQ(listed.exit_code, 0) << listed.out << listed.err;
   EXPECT_NE(listed.out.find("here"), std::string::npos) << listed.out;
@@ -277,6 +285,9 @@ TEST_F(Broker, KeepsPeopleApartAndTheirStateOutOfTheirReach) {
   EXPECT_EQ(list_code, 0) << theirs;
   EXPECT_NE(theirs.find("theirs"), std::string::npos) << theirs;
   EXPECT_EQ(theirs.find("mine"), std::string::npos) << theirs;
+  // Added without --user, a host's login is the person's, not the broker account's.
+  EXPECT_NE(theirs.find(" " + std::string(other_name) + " "), std::string::npos) << theirs;
+  EXPECT_EQ(theirs.find(account), std::string::npos) << theirs;
 
   // The person's work runs as the person, through the front pendrel starts for them: a file
   // only root may read is not theirs to copy.

@@ -1,6 +1,7 @@
 // The service's life through the real programs: started by pendrel, one instance per data
 // directory, a stale socket replaced, the marker when the socket cannot be opened, the clean
-// stop on SIGTERM, and the handshake refused while CLI access is off.
+// stop on SIGTERM, the handshake refused while CLI access is off, and personal mode's broker,
+// which the front starts as its child and which ends with it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -117,6 +119,45 @@ TEST(ServiceLifecycle, AnUnsafeRunDirectoryIsRefused) {
   EXPECT_EQ(service.wait_for_exit(), 1);
   EXPECT_NE(service.stderr_text().find("open to other users"), std::string::npos)
       << service.stderr_text();
+}
+
+TEST(ServiceLifecycle, PersonalModeKeepsTheStateInTheDataDirectoryAndEndsWithTheFront) {
+  DesktopScene scene;
+  write_hosts(scene.data_dir, "[" + local_host("loc1", "here") + "]");
+  DesktopService service(scene.env, scene.data_dir);
+  ASSERT_TRUE(service.ready()) << service.stderr_text();
+  EXPECT_EQ(scene.pendrel({"ls"}).exit_code, 0) << service.stderr_text();
+  EXPECT_NE(read_file(scene.data_dir + "/logs/audit.jsonl").find(R"("kind":"listHosts")"),
+            std::string::npos)
+      << "the broker's audit is the data directory's";
+  pid_t broker = listener_pid(scene.data_dir + "/run/broker.sock");
+  pid_t core = listener_pid(scene.data_dir + "/run/core.sock");
+  ASSERT_GT(broker, 0);
+  ASSERT_GT(core, 0);
+  EXPECT_NE(broker, service.pid());
+  EXPECT_EQ(listener_pid(scene.data_dir + "/run/cli.sock"), service.pid());
+
+  RunResult status =
+      run_pendrel({.args = {"status"}, .env = scene.env, .program = desktop_binary()});
+  EXPECT_EQ(status.exit_code, 0) << status.err;
+  EXPECT_NE(status.out.find("(pid " + std::to_string(service.pid()) + ")"), std::string::npos)
+      << "status names the front: " << status.out;
+  EXPECT_NE(status.err.find("an agent running as you can defeat it"), std::string::npos)
+      << status.err;
+
+  // A broker killed outright takes its service with it, and the front starts another.
+  ::kill(broker, SIGKILL);
+  EXPECT_TRUE(wait_until_gone(core, std::chrono::seconds(15))) << "the service ends with it";
+  EXPECT_EQ(scene.pendrel({"ls"}).exit_code, 0) << service.stderr_text();
+  broker = listener_pid(scene.data_dir + "/run/broker.sock");
+  core = listener_pid(scene.data_dir + "/run/core.sock");
+  ASSERT_GT(broker, 0);
+  ASSERT_GT(core, 0);
+
+  ::kill(service.pid(), SIGKILL);
+  EXPECT_TRUE(wait_until_gone(broker, std::chrono::seconds(15))) << "the broker ends with it";
+  EXPECT_TRUE(wait_until_gone(core, std::chrono::seconds(15))) << "and so does its service";
+  EXPECT_FALSE(fs::exists(scene.data_dir + "/run/broker.sock"));
 }
 
 TEST(ServiceLifecycle, CliAccessOffRefusesTheHandshake) {
