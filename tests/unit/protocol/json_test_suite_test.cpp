@@ -7,14 +7,15 @@
 
 #include "decode_padded.h"
 #include "protocol/fd_io.h"
-#include "support/test_data.h"
+#include "support/source_tree.h"
 
 namespace pendrel {
 namespace {
 
 std::vector<std::filesystem::path> corpus_files(std::string_view prefix) {
   std::vector<std::filesystem::path> files;
-  const std::filesystem::path folder = testing::test_data_path("JSONTestSuite/test_parsing");
+  const std::filesystem::path folder =
+      testing::source_path("tests/data/JSONTestSuite/test_parsing");
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
     std::string name = entry.path().filename().string();
