@@ -51,17 +51,26 @@ if(TARGET pendrel_desktop)
 
 endif()
 
-# The unit names the installed executable, so its path comes from the install prefix.
-set(unit_source ${PROJECT_SOURCE_DIR}/desktop/app/pendrel-desktop.service)
-if(TARGET pendrel_desktop AND EXISTS ${unit_source})
-  set(bindir ${CMAKE_INSTALL_FULL_BINDIR})
-  configure_file(${unit_source} ${PROJECT_BINARY_DIR}/systemd/pendrel-desktop.service @ONLY)
+# The units name the installed executable, so they are written when they are installed, from
+# the prefix of that installation: `cmake --install --prefix`, a DESTDIR staging and the Debian
+# package (always /usr) each get the path their files really have.
+set(unit_source_dir ${PROJECT_SOURCE_DIR}/desktop/app)
+set(unit_built_dir ${PROJECT_BINARY_DIR}/systemd)
+if(TARGET pendrel_desktop AND EXISTS ${unit_source_dir}/pendrel-desktop.service)
+  install(CODE "set(unit_source_dir [[${unit_source_dir}]])
+set(unit_built_dir [[${unit_built_dir}]])
+set(unit_bindir [[${CMAKE_INSTALL_BINDIR}]])")
+  install(CODE [[
+    cmake_path(ABSOLUTE_PATH unit_bindir BASE_DIRECTORY "${CMAKE_INSTALL_PREFIX}" NORMALIZE
+               OUTPUT_VARIABLE bindir)
+    foreach(unit pendrel-desktop.service pendrel-broker.service)
+      configure_file("${unit_source_dir}/${unit}" "${unit_built_dir}/${unit}" @ONLY)
+    endforeach()
+  ]])
   # lib/systemd/user, not the multiarch libdir: systemd looks there and nowhere else.
-  install(FILES ${PROJECT_BINARY_DIR}/systemd/pendrel-desktop.service DESTINATION lib/systemd/user)
+  install(FILES ${unit_built_dir}/pendrel-desktop.service DESTINATION lib/systemd/user)
   # The broker: a system unit and its account.
-  configure_file(${PROJECT_SOURCE_DIR}/desktop/app/pendrel-broker.service
-                 ${PROJECT_BINARY_DIR}/systemd/pendrel-broker.service @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/systemd/pendrel-broker.service DESTINATION lib/systemd/system)
+  install(FILES ${unit_built_dir}/pendrel-broker.service DESTINATION lib/systemd/system)
   install(FILES ${PROJECT_SOURCE_DIR}/dist/debian/pendrel.sysusers DESTINATION lib/sysusers.d
           RENAME pendrel.conf)
 endif()

@@ -19,10 +19,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The package installs under the configured prefix, so that the unit file's ExecStart names
-# the packaged executable; configure with -DCMAKE_INSTALL_PREFIX=/usr for a distribution
-# package (tools/ci/50-package.sh does).
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+# A Debian package installs under /usr whatever prefix the build was configured with (the
+# default, /usr/local, is the local administrator's); the install rules write the unit file
+# from the prefix of the installation, so its ExecStart follows.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The broker's account and unit (dist/debian): created and started on install, its state
 # removed on purge.

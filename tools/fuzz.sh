@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 selected=${1:-all}
 seconds=${2:-60}
 build_dir=${PENDREL_FUZZ_BUILD:-build-fuzz}
-json_suite=../shared/testdata/JSONTestSuite/test_parsing
+json_suite=tests/data/JSONTestSuite/test_parsing
 
 tools/install-deps.sh
 # Debug without NDEBUG keeps simdjson's assertions; -O1 keeps the targets fast.

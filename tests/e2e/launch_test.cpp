@@ -34,7 +34,9 @@ struct Scene {
     env["FAKE_APP_RECORD"] = record;
     env["FAKE_APP_MODE"] = mode;
     env["FAKE_APP_DELAY_MS"] = "250";
-    env["FAKE_APP_LIFETIME_MS"] = "4000";
+    // Far past any wait of a test, however loaded the machine: the application must not end
+    // during a handshake or before a check that it still runs. FakeAppGuard ends it.
+    env["FAKE_APP_LIFETIME_MS"] = "30000";
   }
   RunResult ls(std::string program = "", std::vector<int> inherited_fds = {}) const {
     return run_pendrel({.args = {"ls"},
@@ -222,7 +224,6 @@ TEST(Launch, MarkerWrittenWhileWaitingEndsTheWait) {
 
 TEST(Launch, TimesOutWhenTheSocketNeverOpens) {
   Scene scene("never");
-  scene.env["FAKE_APP_LIFETIME_MS"] = "13000";
   FakeAppGuard guard(scene.record);
   const auto before = steady_clock::now();
   auto result = scene.ls();

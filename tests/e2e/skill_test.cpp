@@ -12,6 +12,7 @@
 #include <simdjson.h>
 
 #include "support/run_pendrel.h"
+#include "support/source_tree.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::testing {
@@ -149,8 +150,7 @@ std::vector<ShownCommand> commands_of(const std::string& text) {
 }
 
 std::string skill_source() {
-  std::filesystem::path here(__FILE__);
-  return read_file((here.parent_path() / "../../src/app/SKILL.md").string());
+  return read_file(source_path("src/app/SKILL.md").string());
 }
 
 std::string printed_skill() {

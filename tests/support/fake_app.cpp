@@ -1,8 +1,11 @@
 #include "support/fake_app.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,7 +52,19 @@ std::optional<FakeAppRecord> wait_for_record(const std::string& path,
 FakeAppGuard::~FakeAppGuard() {
   auto record = wait_for_record(record_path_, std::chrono::milliseconds(500));
   if (!record || record->pid <= 0) return;
-  if (::getpgid(record->pid) == record->pid) ::kill(record->pid, SIGKILL);
+  if (::getpgid(record->pid) != record->pid) return;
+  // glibc 2.36 declares pidfd_open without C linkage; call the kernel directly.
+  const int exited = static_cast<int>(::syscall(SYS_pidfd_open, record->pid, 0));
+  ::kill(record->pid, SIGKILL);
+  if (exited < 0) return;
+  // The signal only starts the end: until the process has exited, its socket still accepts
+  // connections and then closes them unanswered, and the next pendrel of the same test would
+  // connect to it instead of starting its own application. The pidfd turns readable once the
+  // process has exited, after its descriptors were closed.
+  pollfd gone{exited, POLLIN, 0};
+  while (::poll(&gone, 1, -1) < 0 && errno == EINTR) {
+  }
+  ::close(exited);
 }
 
 bool process_alive(pid_t pid) {

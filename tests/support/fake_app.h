@@ -28,8 +28,8 @@ struct FakeAppRecord {
     const std::string& path, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // Ends, when it goes away, the fake application that records to `record_path`, if one
-// started (waiting briefly for its record). Nothing else is signalled: the process must
-// still lead its own group, as the fake application does.
+// started (waiting briefly for its record), and returns once it has exited. Nothing else is
+// signalled: the process must still lead its own group, as the fake application does.
 class FakeAppGuard {
  public:
   explicit FakeAppGuard(std::string record_path) : record_path_(std::move(record_path)) {}

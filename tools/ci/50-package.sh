@@ -3,16 +3,20 @@
 # installed programs, man page and completion work together, then remove it again.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-# The Release tree of the release step, configured for /usr; the tests are left out of the
-# package's build, which changes no flag of the programs, so nothing is compiled again.
+# The Release tree of the release step, with the default prefix, /usr/local: the package must
+# install under /usr all the same. The tests are left out of the package's build, which changes
+# no flag of the programs, so nothing is compiled again.
 build=build-ci-release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr/local \
   -DPENDREL_TESTS=OFF -DPENDREL_WERROR=ON >/dev/null
 cmake --build "$build"
 (cd "$build" && rm -f pendrel_*.deb && cpack -G DEB >/dev/null)
 package=$(ls "$build"/pendrel_*_"$(dpkg --print-architecture)".deb)
 echo "package: $package"
 dpkg-deb --field "$package" Package Version Architecture Depends
+misplaced=$(dpkg-deb --contents "$package" |
+  awk '$6 != "./" && ($6 !~ /^\.\/usr\// || $6 ~ /^\.\/usr\/local\//) { print $6 }')
+[ -z "$misplaced" ] || { echo "the package installs outside /usr: $misplaced" >&2; exit 1; }
 
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)

@@ -1,22 +1,21 @@
-// The decoder against the community's JSON parsing corpus, read where it lies at test time.
+// The decoder against the community's JSON parsing corpus, carried in tests/data/JSONTestSuite.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "decode_padded.h"
 #include "protocol/fd_io.h"
+#include "support/source_tree.h"
 
 namespace pendrel {
 namespace {
 
 std::vector<std::filesystem::path> corpus_files(std::string_view prefix) {
   std::vector<std::filesystem::path> files;
-  const char* testdata = std::getenv("PENDREL_TESTDATA");
-  if (testdata == nullptr) return files;
-  std::filesystem::path folder = std::filesystem::path(testdata) / "JSONTestSuite/test_parsing";
+  const std::filesystem::path folder =
+      testing::source_path("tests/data/JSONTestSuite/test_parsing");
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
     std::string name = entry.path().filename().string();
@@ -27,8 +26,7 @@ std::vector<std::filesystem::path> corpus_files(std::string_view prefix) {
 
 TEST(JsonTestSuite, RejectsEveryInvalidText) {
   auto files = corpus_files("n_");
-  if (std::getenv("PENDREL_TESTDATA") == nullptr) GTEST_SKIP() << "PENDREL_TESTDATA is not set";
-  ASSERT_FALSE(files.empty()) << "PENDREL_TESTDATA does not hold the JSON test suite";
+  ASSERT_FALSE(files.empty()) << "tests/data/JSONTestSuite lacks the corpus";
   for (const auto& file : files) {
     auto content = read_whole_file(file.string());
     ASSERT_TRUE(content.has_value()) << file;
@@ -42,8 +40,7 @@ TEST(JsonTestSuite, RejectsEveryInvalidText) {
 
 TEST(JsonTestSuite, SurvivesTheImplementationDefinedTexts) {
   auto files = corpus_files("i_");
-  if (std::getenv("PENDREL_TESTDATA") == nullptr) GTEST_SKIP() << "PENDREL_TESTDATA is not set";
-  ASSERT_FALSE(files.empty()) << "PENDREL_TESTDATA does not hold the JSON test suite";
+  ASSERT_FALSE(files.empty()) << "tests/data/JSONTestSuite lacks the corpus";
   for (const auto& file : files) {
     auto content = read_whole_file(file.string());
     ASSERT_TRUE(content.has_value()) << file;

@@ -1,7 +1,6 @@
 // The checker against the corpus in tests/data/rules and against generated worst-case inputs.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,6 +10,7 @@
 
 #include "desktop/rules/builtin_rules.h"
 #include "desktop/rules/rule_set.h"
+#include "support/source_tree.h"
 
 namespace pendrel::desktop {
 namespace {
@@ -18,11 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path corpus_dir() {
-  if (const char* source = std::getenv("PENDREL_SOURCE_DIR"); source && *source) {
-    return fs::path(source) / "tests/data/rules";
-  }
-  // tests/unit/desktop/rules/corpus_test.cpp -> tests/data/rules
-  return fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path() / "data/rules";
+  return pendrel::testing::source_path("tests/data/rules");
 }
 
 struct CorpusCase {
@@ -71,7 +67,7 @@ std::vector<CorpusCase> load_corpus(std::vector<std::string>& malformed) {
 TEST(RulesCorpus, EveryCaseHitsItsRuleOrPasses) {
   std::vector<std::string> malformed;
   std::vector<CorpusCase> cases = load_corpus(malformed);
-  EXPECT_TRUE(malformed.empty()) << "lines without a TAB: " << testing::PrintToString(malformed);
+  EXPECT_TRUE(malformed.empty()) << "lines without a TAB: " << ::testing::PrintToString(malformed);
 
   RuleSet rules;
   std::map<std::string, int> per_file;
@@ -83,9 +79,9 @@ TEST(RulesCorpus, EveryCaseHitsItsRuleOrPasses) {
     std::string got = hit ? hit->rule : "allow";
     if (hit) rules_hit.insert(hit->rule);
     if (got != c.expected) {
-      failures += c.file + ":" + std::to_string(c.line) + ": " + testing::PrintToString(c.command) +
-                  " expected " + c.expected + ", got " + got +
-                  (hit ? " (matched " + testing::PrintToString(hit->matched) + ")" : "") + "\n";
+      failures += c.file + ":" + std::to_string(c.line) + ": " +
+                  ::testing::PrintToString(c.command) + " expected " + c.expected + ", got " + got +
+                  (hit ? " (matched " + ::testing::PrintToString(hit->matched) + ")" : "") + "\n";
     }
   }
   EXPECT_TRUE(failures.empty()) << failures;
@@ -159,10 +155,10 @@ TEST(RulesCorpus, WorstCaseInputsAreReadToTheEnd) {
     std::string text;
     while (text.size() < size)
       text += piece;
-    EXPECT_EQ(rules.find_match(text), std::nullopt) << testing::PrintToString(piece);
+    EXPECT_EQ(rules.find_match(text), std::nullopt) << ::testing::PrintToString(piece);
     text += "\nreboot";
     auto hit = rules.find_match(text);
-    EXPECT_TRUE(hit && hit->rule == "power") << testing::PrintToString(piece);
+    EXPECT_TRUE(hit && hit->rule == "power") << ::testing::PrintToString(piece);
   }
 }
 
