@@ -28,7 +28,7 @@ struct ResultMember {
   std::string_view type;  // a JSON Schema type
 };
 
-struct ToolSpec {
+struct ToolDefinition {
   Tool tool;
   std::string_view name;
   std::string_view title;
@@ -89,7 +89,7 @@ constexpr ResultMember exec_result[] = {{"exitCode", "integer"},
 constexpr ResultMember transfer_result[] = {
     {"local", "string"}, {"remote", "string"}, {"bytes", "integer"}, {"durationMs", "integer"}};
 
-constexpr std::array<ToolSpec, 4> specs{{
+constexpr std::array<ToolDefinition, 4> definitions{{
     {Tool::list_hosts, "pendrel_list_hosts", "List Pendrel hosts",
      "Lists the servers the user saved in Pendrel and opened to agents (id, name, address, "
      "port, user, protocol; never credentials). Call it first: the other tools take a host's "
@@ -122,37 +122,37 @@ constexpr std::array<ToolSpec, 4> specs{{
      transfer_result},
 }};
 
-const ToolSpec& spec_of(Tool tool) {
-  for (const ToolSpec& spec : specs) {
-    if (spec.tool == tool) return spec;
+const ToolDefinition& spec_of(Tool tool) {
+  for (const ToolDefinition& definition : definitions) {
+    if (definition.tool == tool) return definition;
   }
-  return specs.front();
+  return definitions.front();
 }
 
-void write_input_schema(JsonWriter& json, const ToolSpec& spec) {
+void write_input_schema(JsonWriter& json, const ToolDefinition& definition) {
   json.begin_object().key("type").string("object").key("properties").begin_object();
-  for (const Property& property : spec.properties) {
+  for (const Property& property : definition.properties) {
     json.key(property.name).begin_object();
     json.key("type").string(property.type == Type::string ? "string" : "boolean");
     json.key("description").string(property.description).end_object();
   }
   json.end_object().key("required").begin_array();
-  for (const Property& property : spec.properties) {
+  for (const Property& property : definition.properties) {
     if (property.required) json.string(property.name);
   }
   json.end_array().key("additionalProperties").boolean(false).end_object();
 }
 
 // Success and failure both come as structured content, told apart by `ok`.
-void write_output_schema(JsonWriter& json, const ToolSpec& spec) {
+void write_output_schema(JsonWriter& json, const ToolDefinition& definition) {
   json.begin_object().key("type").string("object").key("oneOf").begin_array();
   json.begin_object().key("type").string("object").key("properties").begin_object();
   json.key("ok").begin_object().key("const").boolean(true).end_object();
-  for (const ResultMember& member : spec.result) {
+  for (const ResultMember& member : definition.result) {
     json.key(member.name).begin_object().key("type").string(member.type).end_object();
   }
   json.end_object().key("required").begin_array().string("ok");
-  for (const ResultMember& member : spec.result)
+  for (const ResultMember& member : definition.result)
     json.string(member.name);
   json.end_array().end_object();
 
@@ -166,9 +166,13 @@ void write_output_schema(JsonWriter& json, const ToolSpec& spec) {
   json.end_array().end_object();
 }
 
-void write_annotations(JsonWriter& json, const ToolSpec& spec) {
-  const Annotations& a = spec.annotations;
-  json.begin_object().key("title").string(spec.title).key("readOnlyHint").boolean(a.read_only);
+void write_annotations(JsonWriter& json, const ToolDefinition& definition) {
+  const Annotations& a = definition.annotations;
+  json.begin_object()
+      .key("title")
+      .string(definition.title)
+      .key("readOnlyHint")
+      .boolean(a.read_only);
   json.key("destructiveHint").boolean(a.destructive).key("idempotentHint").boolean(a.idempotent);
   json.key("openWorldHint").boolean(a.open_world).end_object();
 }
@@ -176,8 +180,8 @@ void write_annotations(JsonWriter& json, const ToolSpec& spec) {
 }  // namespace
 
 std::optional<Tool> tool_named(std::string_view name) {
-  for (const ToolSpec& spec : specs) {
-    if (spec.name == name) return spec.tool;
+  for (const ToolDefinition& definition : definitions) {
+    if (definition.name == name) return definition.tool;
   }
   return std::nullopt;
 }
@@ -192,16 +196,16 @@ std::string_view tool_argument_list(Tool tool) {
 
 void write_tool_list(JsonWriter& json) {
   json.begin_array();
-  for (const ToolSpec& spec : specs) {
-    json.begin_object().key("name").string(spec.name).key("title").string(spec.title);
-    std::string description(spec.description);
+  for (const ToolDefinition& definition : definitions) {
+    json.begin_object().key("name").string(definition.name).key("title").string(definition.title);
+    std::string description(definition.description);
     description += failure_advice;
     json.key("description").string(description).key("inputSchema");
-    write_input_schema(json, spec);
+    write_input_schema(json, definition);
     json.key("outputSchema");
-    write_output_schema(json, spec);
+    write_output_schema(json, definition);
     json.key("annotations");
-    write_annotations(json, spec);
+    write_annotations(json, definition);
     json.end_object();
   }
   json.end_array();
