@@ -45,7 +45,9 @@ std::expected<std::size_t, AdminFailure> find(const std::vector<HostRecord>& hos
 std::expected<std::string, AdminFailure> current_user(const AdminContext& context) {
   uid_t uid = ::getuid();
   if (context.in_broker) {
-    auto person = Environment::from_process().get_non_empty("PENDREL_BROKER_PERSON_UID");
+    // Held here: the view that get_non_empty returns points into it.
+    const Environment environment = Environment::from_process();
+    auto person = environment.get_non_empty("PENDREL_BROKER_PERSON_UID");
     if (auto parsed = person ? parse_decimal_u32(*person) : std::nullopt)
       uid = static_cast<uid_t>(*parsed);
   }
