@@ -76,6 +76,9 @@ std::map<std::string, std::string> TestBroker::pointed_at(
     std::map<std::string, std::string> env) const {
   env["PENDREL_BROKER_SOCKET"] = socket_;
   env["PENDREL_BROKER_ACCOUNT"] = account_;
+  // The scene runs its own front: a pendrel still waiting when the scene ends must not start a
+  // second one that nobody stops.
+  env["PENDREL_APP"] = "";
   return env;
 }
 

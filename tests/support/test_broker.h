@@ -28,7 +28,8 @@ class TestBroker {
   // <state>/<uid>: what the broker keeps for the person of `uid`.
   [[nodiscard]] std::string state_of(uid_t uid) const;
   [[nodiscard]] const std::string& state() const { return state_; }
-  // `env` with PENDREL_BROKER_SOCKET and PENDREL_BROKER_ACCOUNT set to this broker.
+  // `env` with PENDREL_BROKER_SOCKET and PENDREL_BROKER_ACCOUNT set to this broker, and
+  // PENDREL_APP empty, so that pendrel never starts a front of its own.
   [[nodiscard]] std::map<std::string, std::string> pointed_at(
       std::map<std::string, std::string> env) const;
 
