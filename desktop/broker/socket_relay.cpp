@@ -1,5 +1,7 @@
 #include "desktop/broker/socket_relay.h"
 
+#include "desktop/link/descriptor_frames.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,22 +29,12 @@ Step pass_on(int from, int to, std::vector<char>& buffer) {
   message.msg_controllen = sizeof control;
   ssize_t got = ::recvmsg(from, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
   if (got < 0) return errno == EAGAIN || errno == EINTR ? Step::more : Step::failed;
+  // Owned here, so that they are closed once passed on, or when nothing could be.
+  const std::vector<UniqueFd> received = descriptors_received(message);
+  if (got == 0) return Step::ended;
   std::vector<int> descriptors;
-  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-       header = CMSG_NXTHDR(&message, header)) {
-    if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
-    std::size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-    for (std::size_t i = 0; i < count; ++i) {
-      int fd;
-      std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
-      descriptors.push_back(fd);
-    }
-  }
-  if (got == 0) {
-    for (int fd : descriptors)
-      ::close(fd);
-    return Step::ended;
-  }
+  for (const UniqueFd& fd : received)
+    descriptors.push_back(fd.get());
   std::size_t sent_total = 0;
   bool first = true;
   Step result = Step::more;
@@ -75,8 +67,6 @@ Step pass_on(int from, int to, std::vector<char>& buffer) {
     first = false;
     sent_total += static_cast<std::size_t>(sent);
   }
-  for (int fd : descriptors)
-    ::close(fd);
   return result;
 }
 

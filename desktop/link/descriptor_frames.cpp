@@ -84,16 +84,7 @@ std::expected<FrameWithDescriptors, std::string> read_frame_with_descriptors(
     got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC | MSG_WAITALL);
   } while (got < 0 && errno == EINTR);
   FrameWithDescriptors frame;
-  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-       header = CMSG_NXTHDR(&message, header)) {
-    if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
-    std::size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-    for (std::size_t i = 0; i < count; ++i) {
-      int fd;
-      std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
-      frame.descriptors.emplace_back(fd);
-    }
-  }
+  frame.descriptors = descriptors_received(message);
   if (got < 0) return std::unexpected("read failed: " + os_error_text(errno));
   if (got == 0) return std::unexpected("closed before a frame");
   if (got != 4 || (message.msg_flags & MSG_CTRUNC) != 0)
@@ -120,6 +111,23 @@ std::expected<FrameWithDescriptors, std::string> read_frame_with_descriptors(
     filled += static_cast<std::size_t>(read);
   }
   return frame;
+}
+
+std::vector<UniqueFd> descriptors_received(const msghdr& message) {
+  std::vector<UniqueFd> descriptors;
+  // CMSG_NXTHDR takes a non-const header; it only reads through it.
+  auto& readable = const_cast<msghdr&>(message);
+  for (cmsghdr* header = CMSG_FIRSTHDR(&readable); header != nullptr;
+       header = CMSG_NXTHDR(&readable, header)) {
+    if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
+    std::size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (std::size_t i = 0; i < count; ++i) {
+      int fd;
+      std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
+      descriptors.emplace_back(fd);
+    }
+  }
+  return descriptors;
 }
 
 }  // namespace pendrel::desktop

@@ -14,6 +14,8 @@
 #include "protocol/frame_reader.h"
 #include "protocol/unique_fd.h"
 
+struct msghdr;
+
 namespace pendrel::desktop {
 
 // Writes one frame (4-byte big-endian length, then the payload) with `descriptors` attached
@@ -30,5 +32,8 @@ struct FrameWithDescriptors {
 // `deadline`. The error says what went wrong, for the log.
 [[nodiscard]] std::expected<FrameWithDescriptors, std::string> read_frame_with_descriptors(
     int socket, std::uint32_t limit, std::chrono::steady_clock::time_point deadline);
+
+// The descriptors that arrived (SCM_RIGHTS) with a message `recvmsg` filled, each owned.
+[[nodiscard]] std::vector<UniqueFd> descriptors_received(const msghdr& message);
 
 }  // namespace pendrel::desktop
