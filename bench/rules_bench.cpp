@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "desktop/rules/rule_set.h"
+#include "desktop/broker/rules/rule_set.h"
 
 namespace {
 

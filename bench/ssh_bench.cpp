@@ -24,10 +24,10 @@
 #include <thread>
 #include <vector>
 
-#include "desktop/ssh/remote_exec.h"
-#include "desktop/ssh/sftp_transfer.h"
-#include "desktop/ssh/ssh_connection.h"
-#include "desktop/ssh/warm_connections.h"
+#include "desktop/broker/ssh/remote_exec.h"
+#include "desktop/broker/ssh/sftp_transfer.h"
+#include "desktop/broker/ssh/ssh_connection.h"
+#include "desktop/broker/ssh/warm_connections.h"
 #include "support/delay_link.h"
 #include "support/desktop_service.h"
 #include "support/run_pendrel.h"

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "desktop/admin/admin_command.h"
-#include "desktop/broker/broker.h"
-#include "desktop/service/service.h"
-#include "desktop/vault/password_input.h"
+#include "desktop/broker/accounts/broker.h"
+#include "desktop/broker/admin/admin_command.h"
+#include "desktop/broker/vault/password_input.h"
+#include "desktop/shared/service/service.h"
 #include "protocol/decimal.h"
 
 namespace {

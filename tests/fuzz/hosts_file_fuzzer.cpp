@@ -1,6 +1,6 @@
 // Any text in hosts.json gives hosts or a reason; hosts that were accepted are written back
 // and read again unchanged.
-#include "desktop/store/hosts_file.h"
+#include "desktop/shared/store/hosts_file.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

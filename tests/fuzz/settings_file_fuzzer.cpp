@@ -1,5 +1,5 @@
 // Any text in settings.json gives settings or a reason, and nothing crashes.
-#include "desktop/store/settings_file.h"
+#include "desktop/shared/store/settings_file.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -22,7 +22,7 @@
 #include <optional>
 #include <thread>
 
-#include "desktop/link/descriptor_frames.h"
+#include "desktop/shared/link/descriptor_frames.h"
 #include "desktop_scene.h"
 #include "protocol/channel.h"
 #include "support/sshd_test_user.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/ssh/host_key_check.h"
+#include "desktop/broker/ssh/host_key_check.h"
 #include "desktop_scene.h"
 #include "support/sshd_fixture.h"
 #include "support/test_broker.h"

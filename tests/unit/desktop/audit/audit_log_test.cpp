@@ -1,5 +1,5 @@
 // The audit line's shape and the rotation that bounds the log.
-#include "desktop/audit/audit_log.h"
+#include "desktop/shared/audit/audit_log.h"
 
 #include <gtest/gtest.h>
 

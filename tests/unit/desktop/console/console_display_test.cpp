@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "desktop/console/console_display.h"
-#include "desktop/console/pending_questions.h"
+#include "desktop/broker/console/console_display.h"
+#include "desktop/broker/console/pending_questions.h"
 
 namespace pendrel::desktop {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "desktop/rules/builtin_rules.h"
-#include "desktop/rules/rule_set.h"
+#include "desktop/broker/rules/builtin_rules.h"
+#include "desktop/broker/rules/rule_set.h"
 #include "support/source_tree.h"
 
 namespace pendrel::desktop {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "desktop/rules/rule_set.h"
+#include "desktop/broker/rules/rule_set.h"
 
 namespace pendrel::desktop {
 namespace {

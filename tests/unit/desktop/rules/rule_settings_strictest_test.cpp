@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "desktop/rules/rule_set.h"
-#include "desktop/rules/rule_settings_strictest.h"
+#include "desktop/broker/rules/rule_set.h"
+#include "desktop/broker/rules/rule_settings_strictest.h"
 
 namespace pendrel::desktop {
 namespace {

@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "desktop/rules/rule_set.h"
-#include "desktop/rules/rule_settings_edit.h"
-#include "desktop/rules/rule_settings_json.h"
+#include "desktop/broker/rules/rule_set.h"
+#include "desktop/broker/rules/rule_settings_edit.h"
+#include "desktop/broker/rules/rule_settings_json.h"
 
 namespace pendrel::desktop {
 namespace {

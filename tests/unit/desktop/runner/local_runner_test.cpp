@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "desktop/runner/local_exec.h"
-#include "desktop/runner/local_transfer.h"
+#include "desktop/front/runner/local_exec.h"
+#include "desktop/front/runner/local_transfer.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::desktop {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "desktop/runner/local_exec.h"
+#include "desktop/front/runner/local_exec.h"
 #include "protocol/capped_text.h"
 
 namespace pendrel {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "desktop/service/admin_password.h"
+#include "desktop/shared/service/admin_password.h"
 
 namespace pendrel::desktop {
 namespace {

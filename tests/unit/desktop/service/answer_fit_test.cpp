@@ -1,5 +1,5 @@
 // The frame limit holds for the worst exec output: control bytes escape sixfold.
-#include "desktop/service/answer_fit.h"
+#include "desktop/shared/service/answer_fit.h"
 
 #include <gtest/gtest.h>
 #include <simdjson.h>

@@ -8,8 +8,8 @@
 #include <future>
 #include <thread>
 
-#include "desktop/service/approval_desk.h"
-#include "desktop/service/stop_signal.h"
+#include "desktop/shared/service/approval_desk.h"
+#include "desktop/shared/service/stop_signal.h"
 
 namespace pendrel::desktop {
 namespace {

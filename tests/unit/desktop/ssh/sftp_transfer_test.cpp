@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "desktop/ssh/sftp_transfer.h"
+#include "desktop/broker/ssh/sftp_transfer.h"
 #include "ssh_test_host.h"
 #include "support/temp_dir.h"
 

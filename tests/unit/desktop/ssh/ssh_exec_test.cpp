@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "desktop/ssh/remote_exec.h"
+#include "desktop/broker/ssh/remote_exec.h"
 #include "protocol/unique_fd.h"
 #include "ssh_test_host.h"
 #include "support/temp_dir.h"

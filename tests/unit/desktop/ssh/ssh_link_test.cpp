@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "desktop/ssh/remote_exec.h"
-#include "desktop/ssh/sftp_transfer.h"
-#include "desktop/ssh/warm_connections.h"
+#include "desktop/broker/ssh/remote_exec.h"
+#include "desktop/broker/ssh/sftp_transfer.h"
+#include "desktop/broker/ssh/warm_connections.h"
 #include "ssh_test_host.h"
 #include "support/cuttable_link.h"
 #include "support/temp_dir.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/ssh/ssh_connection.h"
+#include "desktop/broker/ssh/ssh_connection.h"
 #include "ssh_test_host.h"
 #include "support/sshd_test_user.h"
 #include "support/temp_dir.h"

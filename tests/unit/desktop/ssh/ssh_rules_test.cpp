@@ -2,8 +2,8 @@
 // negotiation reads, which host-key types are offered first.
 #include <gtest/gtest.h>
 
-#include "desktop/ssh/algorithms.h"
-#include "desktop/ssh/authenticate.h"
+#include "desktop/broker/ssh/algorithms.h"
+#include "desktop/broker/ssh/authenticate.h"
 
 namespace pendrel::desktop {
 namespace {

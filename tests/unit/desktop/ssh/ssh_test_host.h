@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "desktop/runner/cancel_watch.h"
-#include "desktop/ssh/ssh_target.h"
+#include "desktop/broker/ssh/ssh_target.h"
+#include "desktop/front/runner/cancel_watch.h"
 #include "support/sshd_fixture.h"
 
 namespace pendrel::desktop::testing {

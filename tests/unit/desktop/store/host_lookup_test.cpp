@@ -1,4 +1,4 @@
-#include "desktop/store/host_lookup.h"
+#include "desktop/shared/store/host_lookup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "desktop/store/hosts_file.h"
+#include "desktop/shared/store/hosts_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include "desktop/store/data_store.h"
-#include "desktop/store/settings_file.h"
+#include "desktop/shared/store/data_store.h"
+#include "desktop/shared/store/settings_file.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::desktop {

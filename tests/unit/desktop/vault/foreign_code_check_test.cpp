@@ -1,6 +1,6 @@
 // What makes the process that holds the secrets refuse them, read from a /proc of the test's
 // making: the original environment block, a tracer, a shared object the loader does not list.
-#include "desktop/vault/foreign_code_check.h"
+#include "desktop/broker/vault/foreign_code_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Password input: lines from a descriptor, and a terminal whose echo always comes back.
-#include "desktop/vault/password_input.h"
+#include "desktop/broker/vault/password_input.h"
 
 #include <gtest/gtest.h>
 #include <pty.h>

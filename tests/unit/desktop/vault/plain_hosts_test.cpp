@@ -1,6 +1,6 @@
 // The plain hosts file as a copy of the vault: each field that decides where a secret goes is
 // compared, and the copy never carries a secret.
-#include "desktop/vault/plain_hosts.h"
+#include "desktop/broker/vault/plain_hosts.h"
 
 #include <gtest/gtest.h>
 

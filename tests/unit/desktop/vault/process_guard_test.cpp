@@ -1,5 +1,5 @@
 // The hardened process's memory is closed to another process of the same user.
-#include "desktop/vault/process_guard.h"
+#include "desktop/broker/vault/process_guard.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "desktop/vault/secret_bytes.h"
+#include "desktop/broker/vault/secret_bytes.h"
 #include "protocol/unique_fd.h"
 
 namespace pendrel::desktop {

@@ -1,12 +1,12 @@
 // vault.bin end to end in one process: create, open, save, re-key, and every damaged form.
-#include "desktop/vault/unlocked_vault.h"
+#include "desktop/broker/vault/unlocked_vault.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "desktop/vault/vault_body.h"
+#include "desktop/broker/vault/vault_body.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::desktop {

@@ -1,5 +1,5 @@
 // The body reader's validation: every kind of fault is refused and named.
-#include "desktop/vault/vault_body.h"
+#include "desktop/broker/vault/vault_body.h"
 
 #include <gtest/gtest.h>
 

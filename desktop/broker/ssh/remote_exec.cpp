@@ -1,0 +1,228 @@
+#include "desktop/broker/ssh/remote_exec.h"
+
+#include <libssh/callbacks.h>
+#include <poll.h>
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <utility>
+
+#include "desktop/broker/ssh/libssh_handles.h"
+#include "desktop/broker/ssh/link_watch.h"
+#include "desktop/broker/ssh/request_stop.h"
+#include "desktop/broker/ssh/ssh_connection.h"
+#include "desktop/broker/ssh/ssh_error.h"
+#include "protocol/capped_text.h"
+
+namespace pendrel::desktop {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long each signal gets to end the command before the next step.
+constexpr std::chrono::seconds signal_grace{2};
+// The event loop wakes at least this often to look at the clock.
+constexpr std::chrono::milliseconds poll_slice{200};
+
+// The signal names of the exit-signal message (RFC 4254 §6.10) and their Linux numbers.
+int signal_number(std::string_view name) {
+  static constexpr std::array<std::pair<std::string_view, int>, 15> numbers{{
+      {"HUP", 1},
+      {"INT", 2},
+      {"QUIT", 3},
+      {"ILL", 4},
+      {"TRAP", 5},
+      {"ABRT", 6},
+      {"BUS", 7},
+      {"FPE", 8},
+      {"KILL", 9},
+      {"USR1", 10},
+      {"SEGV", 11},
+      {"USR2", 12},
+      {"PIPE", 13},
+      {"ALRM", 14},
+      {"TERM", 15},
+  }};
+  for (const auto& [known, number] : numbers) {
+    if (known == name) return number;
+  }
+  return -1;
+}
+
+struct ChannelState {
+  OutputCapture out{remote_stream_limit};
+  OutputCapture err{remote_stream_limit};
+  std::optional<int> exit_status;
+  std::optional<int> exit_signal;
+  bool closed = false;
+  bool caller_gone = false;
+};
+
+int on_data(ssh_session, ssh_channel, void* data, uint32_t length, int is_stderr, void* userdata) {
+  auto& state = *static_cast<ChannelState*>(userdata);
+  std::string_view bytes(static_cast<const char*>(data), length);
+  (is_stderr != 0 ? state.err : state.out).append(bytes);
+  // Everything is consumed, also past the limit, so the window keeps opening and the remote
+  // command never blocks on a full pipe.
+  return static_cast<int>(length);
+}
+
+void on_exit_status(ssh_session, ssh_channel, int status, void* userdata) {
+  static_cast<ChannelState*>(userdata)->exit_status = status;
+}
+
+void on_exit_signal(ssh_session, ssh_channel, const char* signal, int, const char*, const char*,
+                    void* userdata) {
+  static_cast<ChannelState*>(userdata)->exit_signal = signal_number(signal ? signal : "");
+}
+
+void on_close(ssh_session, ssh_channel, void* userdata) {
+  static_cast<ChannelState*>(userdata)->closed = true;
+}
+
+int on_cancel_fd(socket_t, int, void* userdata) {
+  static_cast<ChannelState*>(userdata)->caller_gone = true;
+  return 0;
+}
+
+ErrorBody connection_lost(ssh_session session) {
+  return ssh_failure(ErrorCode::connect_failed,
+                     std::string("the connection broke while the command ran: ") +
+                         ssh_get_error(session) + "; the command's outcome is unknown");
+}
+
+OwnedChannel open_session_channel(ssh_session session) {
+  OwnedChannel channel(ssh_channel_new(session));
+  if (channel && ssh_channel_open_session(channel.get()) != SSH_OK) channel.reset();
+  return channel;
+}
+
+std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, OwnedChannel channel,
+                                                   std::string_view command,
+                                                   const CancelWatch& cancel, RequestStop& stop,
+                                                   Clock::time_point started,
+                                                   std::chrono::milliseconds dead_link_after) {
+  ChannelState state;
+  ssh_channel_callbacks_struct callbacks{};
+  callbacks.userdata = &state;
+  callbacks.channel_data_function = on_data;
+  callbacks.channel_exit_status_function = on_exit_status;
+  callbacks.channel_exit_signal_function = on_exit_signal;
+  callbacks.channel_close_function = on_close;
+  ssh_callbacks_init(&callbacks);
+  if (ssh_set_channel_callbacks(channel.get(), &callbacks) != SSH_OK) {
+    return std::unexpected(ssh_failure(ErrorCode::internal, "cannot watch the SSH channel"));
+  }
+  const std::string command_text(command);
+  if (ssh_channel_request_exec(channel.get(), command_text.c_str()) != SSH_OK) {
+    return std::unexpected(ssh_failure(
+        ErrorCode::connect_failed,
+        std::string("the server refused to run the command: ") + ssh_get_error(session)));
+  }
+
+  OwnedEvent event(ssh_event_new());
+  if (!event || ssh_event_add_session(event.get(), session) != SSH_OK) {
+    return std::unexpected(ssh_failure(ErrorCode::internal, "cannot poll the SSH session"));
+  }
+  bool watching_cancel = true;
+  for (int fd : cancel.fds) {
+    ssh_event_add_fd(event.get(), fd, POLLIN | POLLRDHUP, on_cancel_fd, &state);
+  }
+
+  LinkWatchdog watchdog(session, dead_link_after);
+  StopReason reason = StopReason::none;
+  const char* next_signal = "TERM";
+  Clock::time_point signal_sent;
+  while (!state.closed) {
+    auto wait = stop.wait_at_most(poll_slice);
+    if (ssh_event_dopoll(event.get(), static_cast<int>(wait.count())) == SSH_ERROR &&
+        !ssh_is_connected(session)) {
+      break;
+    }
+    if (state.closed) break;
+    if (watchdog.went_silent()) {
+      return std::unexpected(link_lost(session, dead_link_after, true, "the remote command"));
+    }
+    if (!ssh_is_connected(session)) return std::unexpected(connection_lost(session));
+    // A command that prints nothing for long is normal; a host that answers nothing is not.
+    keep_link_talking(session, dead_link_after);
+    if (state.caller_gone) stop.note_caller_gone();
+    if (state.caller_gone && watching_cancel) {
+      // A hung-up descriptor stays ready; watching it further would spin the loop.
+      for (int fd : cancel.fds)
+        ssh_event_remove_fd(event.get(), fd);
+      watching_cancel = false;
+    }
+    if (reason == StopReason::none) reason = stop.check();
+    if (reason == StopReason::none) continue;
+    if (next_signal == nullptr) {
+      if (Clock::now() - signal_sent >= signal_grace) break;  // close it regardless
+    } else if (signal_sent == Clock::time_point{} || Clock::now() - signal_sent >= signal_grace) {
+      ssh_channel_request_send_signal(channel.get(), next_signal);
+      signal_sent = Clock::now();
+      next_signal = std::string_view(next_signal) == "TERM" ? "KILL" : nullptr;
+    }
+  }
+  if (watching_cancel) {
+    for (int fd : cancel.fds)
+      ssh_event_remove_fd(event.get(), fd);
+  }
+  ssh_event_remove_session(event.get(), session);
+  ssh_remove_channel_callbacks(channel.get(), &callbacks);
+  ssh_channel_close(channel.get());
+
+  if (reason != StopReason::none)
+    return std::unexpected(stop.failure(reason, "the remote command"));
+  if (!state.closed) {
+    return std::unexpected(watchdog.went_silent()
+                               ? link_lost(session, dead_link_after, true, "the remote command")
+                               : connection_lost(session));
+  }
+  ExecResponse response;
+  response.exit_code = state.exit_signal ? (*state.exit_signal < 0 ? -1 : 128 + *state.exit_signal)
+                       : state.exit_status ? *state.exit_status
+                                           : -1;
+  CappedText out = state.out.finish();
+  CappedText err = state.err.finish();
+  response.stdout_text = std::move(out.text);
+  response.stderr_text = std::move(err.text);
+  response.truncated = out.truncated || err.truncated;
+  response.duration_ms = static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+  return response;
+}
+
+}  // namespace
+
+std::expected<ExecResponse, ErrorBody> ssh_exec(const SshTarget& target,
+                                                const SshCredentials& credentials,
+                                                const TrustedHostKeys& keys,
+                                                std::string_view command, const CancelWatch& cancel,
+                                                const ConnectionSource& source) {
+  const Clock::time_point started = Clock::now();
+  RequestStop stop(cancel, target.max_duration, started);
+  if (auto reason = stop.check(); reason != StopReason::none) {
+    return std::unexpected(stop.failure(reason, "the remote command"));
+  }
+  auto lease = take_session(source, target, credentials, keys);
+  if (!lease) return std::unexpected(lease.error());
+  OwnedChannel channel = open_session_channel(lease->get());
+  if (!channel && lease->reused()) {
+    // A kept connection the host has ended meanwhile: nothing ran, so a new one may try.
+    lease = take_session(source, target, credentials, keys, WarmConnections::Pick::fresh);
+    if (!lease) return std::unexpected(lease.error());
+    channel = open_session_channel(lease->get());
+  }
+  if (!channel) return std::unexpected(connection_lost(lease->get()));
+  // The caller may have left while the login ran; then nothing is started.
+  if (auto reason = stop.check(); reason != StopReason::none) {
+    return std::unexpected(stop.failure(reason, "the remote command"));
+  }
+  auto result = run_command(lease->get(), std::move(channel), command, cancel, stop, started,
+                            target.dead_link_after);
+  if (result) lease->keep_warm();
+  return result;
+}
+
+}  // namespace pendrel::desktop

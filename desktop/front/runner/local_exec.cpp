@@ -1,0 +1,112 @@
+#include "desktop/front/runner/local_exec.h"
+
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+#include "desktop/front/runner/child_process.h"
+#include "protocol/capped_text.h"
+#include "protocol/os_error.h"
+
+namespace pendrel::desktop {
+namespace {
+
+// How long a canceled command gets to end on SIGTERM before the group is killed.
+constexpr std::chrono::milliseconds cancel_grace{2000};
+
+std::uint64_t milliseconds_since(std::chrono::steady_clock::time_point start) {
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+enum class DrainEnd { finished, canceled };
+
+// Reads both pipes until both are at end of file, each into its capture, watching the
+// cancel descriptors alongside. Reading both at once is what keeps a command that fills
+// one pipe from blocking while the other is waited on.
+DrainEnd drain(StartedShell& shell, OutputCapture& out, OutputCapture& err,
+               const CancelWatch& cancel) {
+  UniqueFd* pipes[] = {&shell.stdout_pipe, &shell.stderr_pipe};
+  OutputCapture* captures[] = {&out, &err};
+  std::vector<pollfd> watched;
+  char buffer[65536];
+  while (shell.stdout_pipe || shell.stderr_pipe) {
+    watched.clear();
+    for (auto* pipe : pipes)
+      watched.push_back(pollfd{pipe->valid() ? pipe->get() : -1, POLLIN, 0});
+    for (int fd : cancel.fds) {
+      watched.push_back(pollfd{fd, static_cast<short>(POLLIN | POLLRDHUP), 0});
+    }
+    if (::poll(watched.data(), watched.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return DrainEnd::canceled;  // cannot watch any more: end the command rather than hang
+    }
+    for (std::size_t i = 2; i < watched.size(); ++i) {
+      if (watched[i].revents != 0) return DrainEnd::canceled;
+    }
+    for (std::size_t i = 0; i < 2; ++i) {
+      if (watched[i].revents == 0) continue;
+      ssize_t got = ::read(pipes[i]->get(), buffer, sizeof buffer);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (got <= 0) {
+        pipes[i]->reset();
+        continue;
+      }
+      captures[i]->append(std::string_view(buffer, static_cast<std::size_t>(got)));
+    }
+  }
+  return DrainEnd::finished;
+}
+
+// Waits for the shell to exit while watching the cancel descriptors: a command may close its
+// output and keep running. Without a process descriptor (an old kernel) the wait is plain.
+DrainEnd wait_for_exit(pid_t pid, const CancelWatch& cancel) {
+  UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (!process) return DrainEnd::finished;
+  std::vector<pollfd> watched{pollfd{process.get(), POLLIN, 0}};
+  for (int fd : cancel.fds)
+    watched.push_back(pollfd{fd, static_cast<short>(POLLIN | POLLRDHUP), 0});
+  while (true) {
+    if (::poll(watched.data(), watched.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return DrainEnd::finished;
+    }
+    if (watched[0].revents != 0) return DrainEnd::finished;
+    return DrainEnd::canceled;
+  }
+}
+
+}  // namespace
+
+std::expected<ExecResponse, ErrorBody> run_local_command(std::string_view command,
+                                                         const std::string& home_dir,
+                                                         const CancelWatch& cancel) {
+  auto start = std::chrono::steady_clock::now();
+  auto shell = start_shell(command, home_dir);
+  if (!shell) {
+    return std::unexpected(ErrorBody{
+        "internal", "cannot start /bin/sh in " + home_dir + ": " + os_error_text(shell.error())});
+  }
+  OutputCapture out(max_stream_bytes);
+  OutputCapture err(max_stream_bytes);
+  if (drain(*shell, out, err, cancel) == DrainEnd::canceled ||
+      wait_for_exit(shell->pid, cancel) == DrainEnd::canceled) {
+    shell->stdout_pipe.reset();
+    shell->stderr_pipe.reset();
+    end_process_group(shell->pid, cancel_grace);
+    return std::unexpected(ErrorBody{"canceled", "the command was ended before it finished"});
+  }
+  int status = reap(shell->pid);
+  CappedText stdout_text = out.finish();
+  CappedText stderr_text = err.finish();
+  return ExecResponse{exit_status_of(status), std::move(stdout_text.text),
+                      std::move(stderr_text.text), stdout_text.truncated || stderr_text.truncated,
+                      milliseconds_since(start)};
+}
+
+}  // namespace pendrel::desktop
