@@ -39,7 +39,8 @@ _pendrel_desktop() {
   fi
 
   local host_options='--address --port --user --protocol --tag --cli --json --password --key
-    --key-passphrase --agent --legacy --connect-timeout --max-duration --password-fd'
+    --key-passphrase --agent --legacy --connect-timeout --max-duration --password-fd
+    --cli-user --cli-password --cli-key --cli-key-passphrase --cli-agent'
   case ${COMP_WORDS[1]} in
     host)
       if ((COMP_CWORD == 2)); then
@@ -48,14 +49,14 @@ _pendrel_desktop() {
       fi
       case $prev in
         --protocol) COMPREPLY=($(compgen -W 'SSH LOCAL' -- "$cur")); return 0 ;;
-        --cli | --agent | --legacy) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return 0 ;;
-        --max-duration) COMPREPLY=($(compgen -W 'off' -- "$cur")); return 0 ;;
-        --key)
+        --cli | --agent | --legacy | --cli-agent) COMPREPLY=($(compgen -W 'on off' -- "$cur")); return 0 ;;
+        --max-duration | --cli-login) COMPREPLY=($(compgen -W 'off' -- "$cur")); return 0 ;;
+        --key | --cli-key)
           compopt -o filenames 2>/dev/null
           mapfile -t COMPREPLY < <(compgen -f -- "$cur")
           return 0
           ;;
-        --address | --port | --user | --tag | --name | --password-fd | --connect-timeout) return 0 ;;
+        --address | --port | --user | --tag | --name | --password-fd | --connect-timeout | --cli-user) return 0 ;;
       esac
       case ${COMP_WORDS[2]} in
         add)
@@ -65,7 +66,7 @@ _pendrel_desktop() {
           if ((COMP_CWORD == 3)); then
             _pendrel_desktop_add_matches "$cur" < <(_pendrel_desktop_hosts "$program")
           else
-            COMPREPLY=($(compgen -W "$host_options --name --no-tags" -- "$cur"))
+            COMPREPLY=($(compgen -W "$host_options --name --no-tags --cli-login" -- "$cur"))
           fi
           ;;
         remove | show)

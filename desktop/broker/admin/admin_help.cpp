@@ -19,7 +19,10 @@ Hosts (HOST is an id or a name):
                   [--protocol SSH|LOCAL] [--tag TAG]... [--cli on|off] [--json]
                   [--password] [--key FILE] [--key-passphrase] [--agent on|off]
                   [--legacy on|off] [--connect-timeout SECONDS] [--max-duration SECONDS|off]
+                  [--cli-user USER] [--cli-password] [--cli-key FILE] [--cli-key-passphrase]
+                  [--cli-agent on|off]
   pendrel-desktop host set HOST [--name NAME] [the options of add] [--no-tags]
+                  [--cli-login off]
   pendrel-desktop host remove HOST
   pendrel-desktop host list [--json]
   pendrel-desktop host show HOST [--json]
@@ -31,6 +34,10 @@ Hosts (HOST is an id or a name):
   SSH hosts: --legacy on also offers older key exchanges, host-key types, ciphers and MACs
   (after the modern ones) for old devices; --connect-timeout (1 to 3600, default 10) bounds
   connecting; --max-duration ends a request that runs longer (default off).
+  A command-line login (SSH hosts): --cli-user and its --cli-password, --cli-key,
+  --cli-key-passphrase and --cli-agent give pendrel's exec, upload and download a login of
+  their own, such as a less privileged account for agents; your terminals keep your login,
+  and exec --terminal is refused on such a host. --cli-login off removes it.
 
 Host keys (the SSH server's key, checked before anything is sent; kept in the vault):
   pendrel-desktop hostkey trust HOST [--fingerprint SHA256:...] [--json]

@@ -114,14 +114,16 @@ Outcome add_host(const AdminContext& context, Arguments& args) {
   }
   apply_host_options(*options, host);
 
-  auto edit = HostsEdit::begin(context, options->password_source, options->credentials.any());
+  auto edit = HostsEdit::begin(context, options->password_source,
+                               options->credentials.any() || options->cli_login.any());
   if (!edit) return std::unexpected(edit.error());
   auto& hosts = edit->hosts();
   auto id = generate_host_id(hosts);
   if (!id) return std::unexpected(bad_input("cannot draw a host id: " + os_error_text(id.error())));
   host.id = std::move(*id);
   hosts.push_back(host);
-  if (auto saved = edit->commit(host.id, options->credentials); !saved) return saved;
+  if (auto saved = edit->commit(host.id, options->credentials, options->cli_login); !saved)
+    return saved;
   note_shared_name(hosts, host);
   note_unused_ssh_options(*options, host);
   print_id(host, options->json);
@@ -133,14 +135,16 @@ Outcome set_host(const AdminContext& context, Arguments& args) {
   std::string wanted(args.take());
   auto options = parse_host_options(args, HostOptionsFor::set);
   if (!options) return std::unexpected(options.error());
-  auto edit = HostsEdit::begin(context, options->password_source, options->credentials.any());
+  auto edit = HostsEdit::begin(context, options->password_source,
+                               options->credentials.any() || options->cli_login.any());
   if (!edit) return std::unexpected(edit.error());
   auto& hosts = edit->hosts();
   auto index = find(hosts, wanted);
   if (!index) return std::unexpected(index.error());
   HostRecord& host = hosts[*index];
   apply_host_options(*options, host);
-  if (auto saved = edit->commit(host.id, options->credentials); !saved) return saved;
+  if (auto saved = edit->commit(host.id, options->credentials, options->cli_login); !saved)
+    return saved;
   if (options->name) note_shared_name(hosts, host);
   note_unused_ssh_options(*options, host);
   print_id(host, options->json);

@@ -68,6 +68,31 @@ constexpr ValueOption value_options[] = {
        o.credentials.agent = *on;
        return {};
      }},
+    {"--cli-user",
+     [](std::string value, HostOptions& o) {
+       return set_checked("--cli-user", std::move(value), check_username, o.cli_login.username);
+     }},
+    {"--cli-key",
+     [](std::string value, HostOptions& o) -> Outcome {
+       if (value.empty()) return std::unexpected(bad_input("--cli-key takes a file"));
+       o.cli_login.key_file = std::move(value);
+       return {};
+     }},
+    {"--cli-agent",
+     [](std::string value, HostOptions& o) -> Outcome {
+       auto on = parse_on_off("--cli-agent", value);
+       if (!on) return std::unexpected(on.error());
+       o.cli_login.agent = *on;
+       return {};
+     }},
+    {"--cli-login",
+     [](std::string value, HostOptions& o) -> Outcome {
+       // A login is made by --cli-user; this option only takes one away.
+       if (value != "off")
+         return std::unexpected(bad_input("--cli-login takes off (set one with --cli-user)"));
+       o.cli_login.remove = true;
+       return {};
+     }},
     {"--cli",
      [](std::string value, HostOptions& o) -> Outcome {
        auto on = parse_on_off("--cli", value);
@@ -154,6 +179,14 @@ std::expected<HostOptions, AdminFailure> parse_host_options(Arguments& args, Hos
       options.credentials.ask_key_passphrase = true;
       continue;
     }
+    if (args.flag("--cli-password")) {
+      options.cli_login.ask_password = true;
+      continue;
+    }
+    if (args.flag("--cli-key-passphrase")) {
+      options.cli_login.ask_key_passphrase = true;
+      continue;
+    }
     auto fd = take_password_fd(args, options.password_source);
     if (!fd) return std::unexpected(fd.error());
     if (*fd) continue;
@@ -172,6 +205,10 @@ std::expected<HostOptions, AdminFailure> parse_host_options(Arguments& args, Hos
       return std::unexpected(stored.error());
     }
   }
+  const CliLoginOptions& cli = options.cli_login;
+  if (cli.remove &&
+      (cli.username || cli.ask_password || cli.key_file || cli.ask_key_passphrase || cli.agent))
+    return std::unexpected(bad_input("--cli-login off takes no other --cli- option"));
   return options;
 }
 

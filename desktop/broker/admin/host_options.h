@@ -28,6 +28,7 @@ struct HostOptions {
   std::optional<std::uint32_t> connect_timeout_sec;          // --connect-timeout SECONDS
   std::optional<std::optional<std::uint32_t>> max_duration;  // --max-duration SECONDS|off
   CredentialOptions credentials;   // --password, --key FILE, --key-passphrase, --agent on|off
+  CliLoginOptions cli_login;       // --cli-user, --cli-password, --cli-key, ... --cli-login off
   PasswordSource password_source;  // --password-fd N
   bool json = false;
 };

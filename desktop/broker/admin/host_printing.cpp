@@ -31,7 +31,12 @@ std::size_t characters(const std::string& text) {
 void write_host_json(JsonWriter& writer, const HostRecord& host) {
   writer.begin_object();
   write_host_members(writer, host);
-  writer.key("hasCredential").boolean(!host.credential_ref.empty()).end_object();
+  writer.key("hasCredential").boolean(!host.credential_ref.empty());
+  // The user of the command-line login is a name, not a secret; what it logs in with is
+  // never shown.
+  writer.key("hasCliLogin").boolean(!host.cli_user.empty());
+  if (!host.cli_user.empty()) writer.key("cliUser").string(host.cli_user);
+  writer.end_object();
 }
 
 std::string host_table(const std::vector<HostRecord>& hosts) {
@@ -65,7 +70,8 @@ std::string host_details(const HostRecord& host) {
                      "\nport: " + std::to_string(host.port) + "\nuser: " + host.username +
                      "\nprotocol: " + protocol_name(host.protocol) +
                      "\ntags: " + joined_tags(host) + "\ncli: " + on_off(host.cli) +
-                     "\ncredential: " + (host.credential_ref.empty() ? "none" : "set") + "\n";
+                     "\ncredential: " + (host.credential_ref.empty() ? "none" : "set") +
+                     "\ncli login: " + (host.cli_user.empty() ? "none" : host.cli_user) + "\n";
   // How the host is connected, which means nothing for this machine itself.
   if (host.protocol == HostProtocol::ssh) {
     text += std::string("legacy devices: ") +

@@ -10,7 +10,8 @@
 
 namespace pendrel::desktop {
 
-// {"id","name","address","port","username","protocol","tags","cli","hasCredential"}.
+// {"id","name","address","port","username","protocol","tags","cli",...,"hasCredential",
+// "hasCliLogin","cliUser" (only when set)}.
 void write_host_json(JsonWriter& writer, const HostRecord& host);
 
 // ID NAME ADDRESS PORT USER PROTOCOL CLI TAGS, a header and a line per host, columns aligned.

@@ -31,6 +31,49 @@ std::expected<SecretString, AdminFailure> read_key_file(const std::string& path)
   return key;
 }
 
+// The person's changes to the host's command-line login. A login is made by --cli-user; its
+// secrets are asked only once the checks have passed, so a refused change asks nothing.
+std::expected<void, AdminFailure> apply_cli_login(const CliLoginOptions& options,
+                                                  const PasswordSource& source, VaultHost& host) {
+  if (options.remove) {
+    host.cli_login.reset();
+    return {};
+  }
+  if (!options.any()) {
+    if (host.protocol == HostProtocol::local && host.cli_login)
+      return std::unexpected(bad_input("host " + host.name +
+                                       " has a command-line login, which a LOCAL host cannot use "
+                                       "(it runs as you); remove it with --cli-login off"));
+    return {};
+  }
+  if (host.protocol == HostProtocol::local)
+    return std::unexpected(
+        bad_input("a LOCAL host runs as you: a command-line login is for SSH hosts"));
+  if (!host.cli_login && !options.username)
+    return std::unexpected(
+        bad_input("host " + host.name + " has no command-line login yet: give --cli-user first"));
+  CliLogin& login = host.cli_login ? *host.cli_login : host.cli_login.emplace();
+  if (options.username) login.username = *options.username;
+  if (options.ask_password) {
+    auto password = ask_password(
+        source, "Password of " + login.username + " (command-line login of " + host.name + "): ");
+    if (!password) return std::unexpected(password.error());
+    login.credentials.password = std::move(*password);
+  }
+  if (options.key_file) {
+    auto key = read_key_file(*options.key_file);
+    if (!key) return std::unexpected(key.error());
+    login.credentials.private_key = std::move(*key);
+  }
+  if (options.ask_key_passphrase) {
+    auto passphrase = ask_password(source, "Passphrase of the command-line login's key: ");
+    if (!passphrase) return std::unexpected(passphrase.error());
+    login.credentials.key_passphrase = std::move(*passphrase);
+  }
+  if (options.agent) login.agent = *options.agent ? AgentUse::on : AgentUse::off;
+  return {};
+}
+
 }  // namespace
 
 std::expected<HostsEdit, AdminFailure> HostsEdit::begin(const AdminContext& context,
@@ -62,7 +105,8 @@ std::expected<HostsEdit, AdminFailure> HostsEdit::begin(const AdminContext& cont
 }
 
 std::expected<void, AdminFailure> HostsEdit::commit(const std::string& id,
-                                                    const CredentialOptions& credentials) {
+                                                    const CredentialOptions& credentials,
+                                                    const CliLoginOptions& cli_login) {
   if (!vault_) {
     if (auto saved = save_hosts(context_.data_dir, hosts_); !saved)
       return std::unexpected(bad_input(saved.error().text()));
@@ -93,6 +137,7 @@ std::expected<void, AdminFailure> HostsEdit::commit(const std::string& id,
       secrets.key_passphrase = std::move(*passphrase);
     }
     if (credentials.agent) found->second.agent = *credentials.agent ? AgentUse::on : AgentUse::off;
+    if (auto applied = apply_cli_login(cli_login, source_, found->second); !applied) return applied;
   }
   if (auto saved = vault_->save(); !saved)
     return std::unexpected(bad_input("the vault was not saved: " + saved.error().detail));

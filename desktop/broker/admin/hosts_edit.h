@@ -27,6 +27,20 @@ struct CredentialOptions {
   [[nodiscard]] bool any() const { return ask_password || key_file || ask_key_passphrase || agent; }
 };
 
+// The host's command-line login as asked on the command line: each option changes only what it
+// names (secrets asked, never given there); `remove` drops the login.
+struct CliLoginOptions {
+  std::optional<std::string> username;  // --cli-user USER
+  bool ask_password = false;            // --cli-password
+  std::optional<std::string> key_file;  // --cli-key FILE
+  bool ask_key_passphrase = false;      // --cli-key-passphrase
+  std::optional<bool> agent;            // --cli-agent on|off
+  bool remove = false;                  // --cli-login off
+  [[nodiscard]] bool any() const {
+    return username || ask_password || key_file || ask_key_passphrase || agent || remove;
+  }
+};
+
 class HostsEdit {
  public:
   // Takes the store lock and reads the hosts; with a vault, asks the master password first.
@@ -37,10 +51,13 @@ class HostsEdit {
 
   [[nodiscard]] std::vector<HostRecord>& hosts() { return hosts_; }
 
-  // Saves the hosts, with `credentials` applied to host `id` (asked for here, after the master
-  // password, in the order password, key passphrase).
+  // Saves the hosts, with `credentials` and `cli_login` applied to host `id` (asked for here,
+  // after the master password, in the order password, key passphrase, command-line password,
+  // command-line key passphrase). Fails, saving nothing, when the command-line login would
+  // have no user, or would belong to a LOCAL host (which runs as the person).
   [[nodiscard]] std::expected<void, AdminFailure> commit(const std::string& id,
-                                                         const CredentialOptions& credentials);
+                                                         const CredentialOptions& credentials,
+                                                         const CliLoginOptions& cli_login = {});
 
  private:
   HostsEdit(const AdminContext& context, PasswordSource source, StoreLock lock)

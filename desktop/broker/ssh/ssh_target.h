@@ -15,6 +15,10 @@ namespace pendrel::desktop {
 
 enum class UseAgent { no, yes };
 
+// Which of a host's logins a connection is made with: the person's own, or the second one the
+// person set for pendrel's requests. A connection logged in with one never serves the other.
+enum class HostLogin { person, command_line };
+
 struct SshTarget {
   std::string address;  // a name or a literal address
   std::uint16_t port = 22;

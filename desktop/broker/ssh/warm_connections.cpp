@@ -42,6 +42,7 @@ SessionLease SessionLease::unkept(OwnedSession session) {
 SessionLease::SessionLease(SessionLease&& other) noexcept
     : owner_(std::exchange(other.owner_, nullptr)),
       host_id_(std::move(other.host_id_)),
+      login_(other.login_),
       generation_(other.generation_),
       keep_for_(other.keep_for_),
       dead_link_after_(other.dead_link_after_),
@@ -54,6 +55,7 @@ SessionLease& SessionLease::operator=(SessionLease&& other) noexcept {
     SessionLease old(std::move(*this));
     owner_ = std::exchange(other.owner_, nullptr);
     host_id_ = std::move(other.host_id_);
+    login_ = other.login_;
     generation_ = other.generation_;
     keep_for_ = other.keep_for_;
     dead_link_after_ = other.dead_link_after_;
@@ -81,17 +83,18 @@ WarmConnections::~WarmConnections() {
 }
 
 std::expected<SessionLease, ErrorBody> WarmConnections::take(
-    const std::string& host_id, std::uint64_t generation, const SshTarget& target,
+    const std::string& host_id, HostLogin login, std::uint64_t generation, const SshTarget& target,
     const SshCredentials& credentials, const TrustedHostKeys& keys, Pick pick) {
   SessionLease lease;
   lease.owner_ = this;
   lease.host_id_ = host_id;
+  lease.login_ = login;
   lease.keep_for_ = target.keep_warm_for;
   lease.dead_link_after_ = target.dead_link_after;
   lease.generation_ = generation;
   {
     std::lock_guard lock(mutex_);
-    auto kept = idle_.find(host_id);
+    auto kept = idle_.find({host_id, login});
     while (pick == Pick::any && generation == generation_ && kept != idle_.end() &&
            !kept->second.empty()) {
       Idle idle = std::move(kept->second.back());
@@ -114,7 +117,7 @@ std::expected<SessionLease, ErrorBody> WarmConnections::take(
 
 void WarmConnections::give_back(SessionLease& lease) {
   std::lock_guard lock(mutex_);
-  std::vector<Idle>& kept = idle_[lease.host_id_];
+  std::vector<Idle>& kept = idle_[{lease.host_id_, lease.login_}];
   // A connection made before the vault changed may log in as someone no longer meant.
   if (stopping_ || lease.generation_ != generation_ || lease.keep_for_.count() <= 0 ||
       kept.size() >= per_host_ || ssh_is_connected(lease.session_.get()) == 0) {
@@ -209,7 +212,8 @@ std::expected<SessionLease, ErrorBody> take_session(const ConnectionSource& sour
                                                     const TrustedHostKeys& keys,
                                                     WarmConnections::Pick pick) {
   if (source.warm != nullptr)
-    return source.warm->take(source.host_id, source.generation, target, credentials, keys, pick);
+    return source.warm->take(source.host_id, source.login, source.generation, target, credentials,
+                             keys, pick);
   auto session = open_ssh_session(target, credentials, keys);
   if (!session) return std::unexpected(session.error());
   return SessionLease::unkept(std::move(*session));

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "desktop/broker/ssh/libssh_handles.h"
@@ -43,6 +44,7 @@ class SessionLease {
   friend class WarmConnections;
   WarmConnections* owner_ = nullptr;
   std::string host_id_;
+  HostLogin login_ = HostLogin::person;
   std::uint64_t generation_ = 0;
   std::chrono::milliseconds keep_for_{0};
   std::chrono::milliseconds dead_link_after_{60'000};
@@ -61,15 +63,16 @@ class WarmConnections {
   WarmConnections(const WarmConnections&) = delete;
   WarmConnections& operator=(const WarmConnections&) = delete;
 
-  // An idle connection to `host_id` if one is kept, else a new one (see open_ssh_session for
-  // the failures). `fresh` skips the idle ones (a reused connection turned out dead).
-  // `generation` is generation() as it was before the request read its host from the vault: a
-  // connection made from what the vault held before a change is never kept. A connection is
-  // kept after the request for target.keep_warm_for at most (0: never).
+  // An idle connection to `host_id` logged in with `login` if one is kept, else a new one (see
+  // open_ssh_session for the failures). `fresh` skips the idle ones (a reused connection turned out
+  // dead). `generation` is generation() as it was before the request read its host from the vault:
+  // a connection made from what the vault held before a change is never kept. A connection is kept
+  // after the request for target.keep_warm_for at most (0: never).
   enum class Pick { any, fresh };
   [[nodiscard]] std::expected<SessionLease, ErrorBody> take(
-      const std::string& host_id, std::uint64_t generation, const SshTarget& target,
-      const SshCredentials& credentials, const TrustedHostKeys& keys, Pick pick = Pick::any);
+      const std::string& host_id, HostLogin login, std::uint64_t generation,
+      const SshTarget& target, const SshCredentials& credentials, const TrustedHostKeys& keys,
+      Pick pick = Pick::any);
 
   // Counts the calls of end_all.
   [[nodiscard]] std::uint64_t generation();
@@ -101,18 +104,21 @@ class WarmConnections {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::uint64_t generation_ = 0;
-  std::map<std::string, std::vector<Idle>> idle_;
+  // By host and login: a connection logged in as one of a host's users never serves a request
+  // meant for the other.
+  std::map<std::pair<std::string, HostLogin>, std::vector<Idle>> idle_;
   std::vector<OwnedSession> to_close_;
   bool stopping_ = false;
   std::thread closer_;
 };
 
-// Where a request gets its connection: one of `warm`'s for `host_id`, or a new one kept by no
-// one when `warm` is null.
+// Where a request gets its connection: one of `warm`'s for `host_id` and `login` (the login
+// the request's credentials are for), or a new one kept by no one when `warm` is null.
 struct ConnectionSource {
   WarmConnections* warm = nullptr;
   std::string host_id;
   std::uint64_t generation = 0;  // see WarmConnections::take
+  HostLogin login = HostLogin::person;
 };
 
 [[nodiscard]] std::expected<SessionLease, ErrorBody> take_session(

@@ -25,6 +25,16 @@ Check check_secret(const std::optional<SecretString>& secret, std::string_view w
   return check_text(secret->view(), what, owner);
 }
 
+Check check_credentials(const HostCredentials& credentials, std::string_view owner) {
+  if (auto checked = check_secret(credentials.password, "the password", owner); !checked) {
+    return checked;
+  }
+  if (auto checked = check_secret(credentials.private_key, "the private key", owner); !checked) {
+    return checked;
+  }
+  return check_secret(credentials.key_passphrase, "the key passphrase", owner);
+}
+
 Check check_host(const std::string& id, const VaultHost& host) {
   const std::string owner = "host " + id;
   if (id.empty()) return std::unexpected("a host has an empty id");
@@ -47,14 +57,16 @@ Check check_host(const std::string& id, const VaultHost& host) {
   if (host.max_duration_sec && *host.max_duration_sec == 0) {
     return std::unexpected(owner + " has a maximum duration of 0");
   }
-  const HostCredentials& credentials = host.credentials;
-  if (auto checked = check_secret(credentials.password, "the password", owner); !checked) {
+  if (auto checked = check_credentials(host.credentials, owner); !checked) return checked;
+  if (!host.cli_login) return {};
+  const std::string cli_owner = "the command-line login of " + owner;
+  if (host.protocol == HostProtocol::local)
+    return std::unexpected(owner +
+                           " is LOCAL, which runs as the person: it has no command-line login");
+  if (host.cli_login->username.empty()) return std::unexpected(cli_owner + " has no user name");
+  if (auto checked = check_text(host.cli_login->username, "the username", cli_owner); !checked)
     return checked;
-  }
-  if (auto checked = check_secret(credentials.private_key, "the private key", owner); !checked) {
-    return checked;
-  }
-  return check_secret(credentials.key_passphrase, "the key passphrase", owner);
+  return check_credentials(host.cli_login->credentials, cli_owner);
 }
 
 Check check_known_host(const std::string& endpoint, const KnownHostKeys& keys) {

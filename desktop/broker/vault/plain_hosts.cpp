@@ -25,6 +25,7 @@ std::vector<HostRecord> plain_hosts_from(const VaultContents& contents) {
     record.max_duration_sec = host.max_duration_sec;
     // Only that a way to log in is stored, for `host show`; never what it is.
     if (has_credential(host)) record.credential_ref = "vault";
+    if (host.cli_login) record.cli_user = host.cli_login->username;
     plain.push_back(std::move(record));
   }
   return plain;
@@ -62,11 +63,26 @@ std::optional<std::string> plain_disagreement(const HostRecord& plain, const Vau
   if (plain.legacy_algorithms != vault.legacy_algorithms) return "legacy devices option";
   if (plain.connect_timeout_sec != vault.connect_timeout_sec) return "connect timeout";
   if (plain.max_duration_sec != vault.max_duration_sec) return "time limit";
+  if (plain.cli_user != (vault.cli_login ? vault.cli_login->username : ""))
+    return "command-line login";
   return std::nullopt;
 }
 
+namespace {
+
+bool can_log_in(const HostCredentials& credentials, AgentUse agent) {
+  return credentials.password || credentials.private_key || agent == AgentUse::on;
+}
+
+}  // namespace
+
 bool has_credential(const VaultHost& host) {
-  return host.credentials.password || host.credentials.private_key || host.agent == AgentUse::on;
+  return can_log_in(host.credentials, host.agent);
+}
+
+bool requests_can_log_in(const VaultHost& host) {
+  if (host.cli_login) return can_log_in(host.cli_login->credentials, host.cli_login->agent);
+  return has_credential(host);
 }
 
 KdfStrength kdf_strength_for(const Environment& environment) {

@@ -19,7 +19,8 @@ inline constexpr std::string_view vault_file_name = "vault.bin";
 [[nodiscard]] std::string vault_path(const std::string& data_dir);
 
 // The hosts file's entries for the vault's hosts, in id order, without any secret: a host
-// with a password, a key or the agent allowed has the credential reference "vault".
+// with a password, a key or the agent allowed has the credential reference "vault", and a host
+// with a command-line login names that login's user (a name, not a secret).
 [[nodiscard]] std::vector<HostRecord> plain_hosts_from(const VaultContents& contents);
 
 // The listing fields of `record` (name, tags, address, port, username, protocol, cli, and the
@@ -31,12 +32,18 @@ void copy_listing(const HostRecord& record, VaultHost& host);
 [[nodiscard]] VaultContents contents_from_plain(const std::vector<HostRecord>& plain);
 
 // The first field in which the plain entry differs from the vault's host (address, port,
-// username, protocol, cli, the SSH options), or nothing when they agree.
+// username, protocol, cli, the SSH options, the command-line login's user), or nothing when
+// they agree.
 [[nodiscard]] std::optional<std::string> plain_disagreement(const HostRecord& plain,
                                                             const VaultHost& vault);
 
-// Whether a host can log in at all: a stored password or key, or the agent allowed.
+// Whether the person's login of a host can log in at all: a stored password or key, or the
+// agent allowed.
 [[nodiscard]] bool has_credential(const VaultHost& host);
+
+// The same for the login pendrel's requests use: the command-line login when the host has
+// one, else the person's.
+[[nodiscard]] bool requests_can_log_in(const VaultHost& host);
 
 // MODERATE, unless PENDREL_DESKTOP_TEST_KDF=interactive asks for the fast parameters that the
 // tests use (a vault made that way is much cheaper to attack: never for a person's vault).

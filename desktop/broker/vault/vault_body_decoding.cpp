@@ -174,8 +174,9 @@ enum HostMember : std::size_t {
   host_password,
   host_private_key,
   host_key_passphrase,
+  host_cli_login,
 };
-constexpr std::array<std::string_view, 14> host_members = {"name",
+constexpr std::array<std::string_view, 15> host_members = {"name",
                                                            "tags",
                                                            "address",
                                                            "port",
@@ -188,8 +189,10 @@ constexpr std::array<std::string_view, 14> host_members = {"name",
                                                            "useAgent",
                                                            "password",
                                                            "privateKey",
-                                                           "keyPassphrase"};
-// Every member but maxDurationSec and the three credentials.
+                                                           "keyPassphrase",
+                                                           "cliLogin"};
+// Every member but maxDurationSec, the three credentials and the command-line login (which
+// bodies written before it existed lack).
 constexpr std::uint32_t host_required = 0b0000'0101'1111'1111;
 
 Parsed<void> read_protocol_into(element value, std::string_view what, HostProtocol& out) {
@@ -203,6 +206,42 @@ Parsed<void> read_protocol_into(element value, std::string_view what, HostProtoc
     return std::unexpected(std::string(what) + " is neither \"SSH\" nor \"LOCAL\"");
   }
   return {};
+}
+
+enum CliLoginMember : std::size_t {
+  cli_username,
+  cli_use_agent,
+  cli_password,
+  cli_private_key,
+  cli_key_passphrase,
+};
+constexpr std::array<std::string_view, 5> cli_login_members = {"username", "useAgent", "password",
+                                                               "privateKey", "keyPassphrase"};
+constexpr std::uint32_t cli_login_required = 0b00011;
+
+Parsed<void> read_cli_login_into(element value, const std::string& where,
+                                 std::optional<CliLogin>& out) {
+  auto members = read_object(value, where);
+  if (!members) return std::unexpected(members.error());
+  CliLogin& login = out.emplace();
+  HostCredentials& credentials = login.credentials;
+  auto handle = [&](std::size_t index, element member) -> Parsed<void> {
+    const std::string what = where + " " + std::string(cli_login_members[index]);
+    switch (static_cast<CliLoginMember>(index)) {
+      case cli_username:
+        return read_text_into(member, what, login.username);
+      case cli_use_agent:
+        return read_switch_into(member, what, login.agent);
+      case cli_password:
+        return read_secret_into(member, what, credentials.password);
+      case cli_private_key:
+        return read_secret_into(member, what, credentials.private_key);
+      case cli_key_passphrase:
+        return read_secret_into(member, what, credentials.key_passphrase);
+    }
+    return {};
+  };
+  return read_members(*members, cli_login_members, cli_login_required, where, handle);
 }
 
 Parsed<VaultHost> read_host(element value, const std::string& where) {
@@ -241,6 +280,8 @@ Parsed<VaultHost> read_host(element value, const std::string& where) {
         return read_secret_into(member, what, credentials.private_key);
       case host_key_passphrase:
         return read_secret_into(member, what, credentials.key_passphrase);
+      case host_cli_login:
+        return read_cli_login_into(member, what, host.cli_login);
     }
     return {};
   };

@@ -17,6 +17,23 @@ void write_secret(BodyWriter& json, std::string_view name,
   json.string(secret->view());
 }
 
+void write_credentials(BodyWriter& json, const HostCredentials& credentials) {
+  write_secret(json, "password", credentials.password);
+  write_secret(json, "privateKey", credentials.private_key);
+  write_secret(json, "keyPassphrase", credentials.key_passphrase);
+}
+
+void write_cli_login(BodyWriter& json, const CliLogin& login) {
+  json.key("cliLogin");
+  json.begin_object();
+  json.key("username");
+  json.string(login.username);
+  json.key("useAgent");
+  json.boolean(login.agent == AgentUse::on);
+  write_credentials(json, login.credentials);
+  json.end_object();
+}
+
 void write_host(BodyWriter& json, const VaultHost& host) {
   json.begin_object();
   json.key("name");
@@ -46,9 +63,8 @@ void write_host(BodyWriter& json, const VaultHost& host) {
   }
   json.key("useAgent");
   json.boolean(host.agent == AgentUse::on);
-  write_secret(json, "password", host.credentials.password);
-  write_secret(json, "privateKey", host.credentials.private_key);
-  write_secret(json, "keyPassphrase", host.credentials.key_passphrase);
+  write_credentials(json, host.credentials);
+  if (host.cli_login) write_cli_login(json, *host.cli_login);
   json.end_object();
 }
 

@@ -22,6 +22,15 @@ struct HostCredentials {
   std::optional<SecretString> key_passphrase;
 };
 
+// A second login that pendrel's requests (exec, upload, download) use instead of the person's,
+// so that agents work under an account of their own, usually a less privileged one; the
+// person's login stays for the person's terminals.
+struct CliLogin {
+  std::string username;  // not empty
+  AgentUse agent = AgentUse::off;
+  HostCredentials credentials;
+};
+
 // A host as far as it decides where a secret goes, and all that the plain hosts file repeats
 // for listing while the vault is locked (that file is rewritten from here and must agree).
 struct VaultHost {
@@ -37,6 +46,7 @@ struct VaultHost {
   std::optional<std::uint32_t> max_duration_sec;                    // >= 1 when present
   AgentUse agent = AgentUse::off;
   HostCredentials credentials;
+  std::optional<CliLogin> cli_login;  // SSH hosts only
 };
 
 // One host key a person accepted.

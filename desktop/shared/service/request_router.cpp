@@ -10,6 +10,7 @@
 #include "desktop/shared/service/approval_gate.h"
 #include "desktop/shared/service/current_rules.h"
 #include "desktop/shared/service/ssh_front_transfer.h"
+#include "desktop/shared/service/ssh_host_copy.h"
 #include "desktop/shared/service/ssh_requests.h"
 #include "desktop/shared/store/host_lookup.h"
 #include "protocol/lexical_path.h"
@@ -20,6 +21,15 @@ namespace {
 // Paths of a LOCAL host are taken from the home directory when relative, as scp does.
 std::string local_host_path(const std::string& path, const std::string& home_dir) {
   return absolute_lexically(path, home_dir);
+}
+
+std::string_view terminal_refused_for_cli_login(AnswerLanguage language) {
+  if (language == AnswerLanguage::en) {
+    return "this host has a login of its own for the command line, and its terminals run as the "
+           "user: --terminal is refused; use a plain exec, or ask the user";
+  }
+  return "该主机设置了仅供命令行使用的凭据，而终端以用户本人身份运行，因此拒绝 "
+         "--terminal；请改用普通 exec，或询问用户";
 }
 
 struct Router {
@@ -102,6 +112,12 @@ struct Router {
     auto host = find_host(request.host);
     if (!host || !allowed_by_rules(request) || !served_here(*host)) return;
     if (request.terminal == TerminalMode::on) {
+      // A terminal is logged in as the person: typing an agent's command there would step
+      // around the less privileged login the person set for agents.
+      if (has_cli_login(context.vault, host->id)) {
+        fail(error_answer(ErrorCode::bad_request, terminal_refused_for_cli_login(origin.language)));
+        return;
+      }
       fail(error_answer(ErrorCode::terminal_not_open,
                         "pendrel-desktop runs without a window and has no terminals"));
       return;

@@ -12,11 +12,12 @@ std::expected<TransferResponse, ErrorBody> transfer_for_front(
     const std::string& remote, int front_socket, int abandon_fd, const CancelWatch& cancel) {
   auto file = ask_front_for_file(front_socket, abandon_fd);
   if (!file) return std::unexpected(file.error());
-  const ConnectionSource source{&warm, host_id, warm.generation()};
-  auto host = copy_ssh_host(vault, host_id);
+  const std::uint64_t generation = warm.generation();
+  auto host = copy_ssh_host(vault, host_id, LoginFor::requests);
   if (!host)
     return std::unexpected(ErrorBody{std::string(info_for(ErrorCode::vault_locked).name),
                                      "run pendrel-desktop unlock"});
+  const ConnectionSource source{&warm, host_id, generation, host->login};
   if (direction == Direction::upload)
     return ssh_upload_descriptor(host->target, host->credentials(), host->keys, std::move(file->fd),
                                  file->local, remote, cancel, source);

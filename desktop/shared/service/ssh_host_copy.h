@@ -11,8 +11,13 @@
 
 namespace pendrel::desktop {
 
+// Whose login a copy is for: pendrel's requests (the host's command-line login when it has
+// one, else the person's), or the person's own terminals (always the person's).
+enum class LoginFor { requests, person };
+
 struct SshHostCopy {
-  SshTarget target;
+  SshTarget target;  // target.username is the user of `login`
+  HostLogin login = HostLogin::person;
   std::optional<SecretString> password;
   std::optional<SecretString> private_key;
   std::optional<SecretString> key_passphrase;
@@ -23,8 +28,14 @@ struct SshHostCopy {
   [[nodiscard]] SshCredentials credentials() const;
 };
 
-// The vault's host `id` as the SSH runner needs it; nothing when the vault is not open or has
-// no such host. The address, port and user come from the vault, never the plain hosts file.
-[[nodiscard]] std::optional<SshHostCopy> copy_ssh_host(VaultKeeper& vault, const std::string& id);
+// The vault's host `id` as the SSH runner needs it, with the login `use` chooses; nothing when
+// the vault is not open or has no such host. The address, port and user come from the vault,
+// never the plain hosts file.
+[[nodiscard]] std::optional<SshHostCopy> copy_ssh_host(VaultKeeper& vault, const std::string& id,
+                                                       LoginFor use);
+
+// Whether the open vault's host `id` has a command-line login; false while the vault is not
+// open or has no such host.
+[[nodiscard]] bool has_cli_login(VaultKeeper& vault, const std::string& id);
 
 }  // namespace pendrel::desktop

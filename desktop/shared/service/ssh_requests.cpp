@@ -21,19 +21,19 @@ std::expected<ExecResponse, ErrorBody> exec_on_ssh_host(VaultKeeper& vault, Warm
                                                         std::string_view command,
                                                         const CancelWatch& cancel) {
   const std::uint64_t generation = warm.generation();
-  auto host = copy_ssh_host(vault, host_id);
+  auto host = copy_ssh_host(vault, host_id, LoginFor::requests);
   if (!host) return std::unexpected(vault_closed_meanwhile());
   return ssh_exec(host->target, host->credentials(), host->keys, command, cancel,
-                  ConnectionSource{&warm, host_id, generation});
+                  ConnectionSource{&warm, host_id, generation, host->login});
 }
 
 std::expected<TransferResponse, ErrorBody> transfer_with_ssh_host(
     VaultKeeper& vault, WarmConnections& warm, const std::string& host_id, Direction direction,
     const std::string& local, const std::string& remote, const CancelWatch& cancel) {
   const std::uint64_t generation = warm.generation();
-  auto host = copy_ssh_host(vault, host_id);
+  auto host = copy_ssh_host(vault, host_id, LoginFor::requests);
   if (!host) return std::unexpected(vault_closed_meanwhile());
-  const ConnectionSource source{&warm, host_id, generation};
+  const ConnectionSource source{&warm, host_id, generation, host->login};
   if (direction == Direction::upload)
     return ssh_upload(host->target, host->credentials(), host->keys, local, remote, cancel, source);
   return ssh_download(host->target, host->credentials(), host->keys, remote, local, cancel, source);

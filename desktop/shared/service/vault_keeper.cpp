@@ -124,9 +124,10 @@ std::optional<Refusal> VaultKeeper::admit(const HostRecord& plain) {
     return Refusal{ErrorCode::bad_request, "the " + *field + " of host " + plain.id +
                                                " was edited outside pendrel-desktop"};
   }
-  if (plain.protocol == HostProtocol::ssh && !has_credential(found->second)) {
+  if (plain.protocol == HostProtocol::ssh && !requests_can_log_in(found->second)) {
     return Refusal{ErrorCode::credential_missing,
-                   "host " + plain.id + " has no password or key stored and may not use the agent"};
+                   (found->second.cli_login ? "the command-line login of host " : "host ") +
+                       plain.id + " has no password or key stored and may not use the agent"};
   }
   return std::nullopt;
 }

@@ -54,7 +54,8 @@ class VaultKeeper {
 
   // Whether a request may use `host` as the plain file describes it. LOCAL hosts hold no secret
   // and pass in every state (the whole-application lock is checked before); an SSH host needs
-  // the open vault, a vault entry that agrees with the plain one, and a way to log in.
+  // the open vault, a vault entry that agrees with the plain one, and a way to log in for the
+  // login requests use (the command-line login when the host has one).
   [[nodiscard]] std::optional<Refusal> admit(const HostRecord& plain);
 
   // Opens the vault with `password` (a failure says why, never the password). Also reopens an

@@ -112,6 +112,9 @@ FieldCheck check_host_record(const HostRecord& host) {
   if (auto bad = named("address", check_address(host.address))) return bad;
   if (host.port == 0) return "port must be from 1 to 65535";
   if (auto bad = named("username", check_username(host.username))) return bad;
+  if (!host.cli_user.empty()) {
+    if (auto bad = named("command-line user", check_username(host.cli_user))) return bad;
+  }
   for (const auto& tag : host.tags) {
     if (auto bad = named("tag", check_tag(tag))) return bad;
   }

@@ -27,6 +27,9 @@ struct HostRecord {
   std::vector<std::string> tags;
   CliAccess cli = CliAccess::off;
   std::string credential_ref;  // key into the credentials file; empty when none
+  // The user of the login pendrel's requests use instead of `username`; empty when the host
+  // has none. Its secrets are in the vault only.
+  std::string cli_user;
   // How an SSH host is connected. The vault's copy is the one used; this one is for showing.
   LegacyAlgorithms legacy_algorithms = LegacyAlgorithms::off;
   std::uint32_t connect_timeout_sec = default_connect_timeout_sec;

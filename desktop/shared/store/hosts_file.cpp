@@ -79,6 +79,9 @@ std::expected<HostRecord, std::string> parse_host(simdjson::dom::element element
   auto credential = reader->string("credential");
   if (!credential) return Failure(credential.error());
   host.credential_ref = credential->value_or("");
+  auto cli_user = reader->string("cliUser");
+  if (!cli_user) return Failure(cli_user.error());
+  host.cli_user = cli_user->value_or("");
   if (auto bad = check_host_record(host)) return Failure(*bad);
   return host;
 }
@@ -148,6 +151,7 @@ std::string encode_hosts(const std::vector<HostRecord>& hosts) {
     writer.begin_object();
     write_host_members(writer, host);
     if (!host.credential_ref.empty()) writer.key("credential").string(host.credential_ref);
+    if (!host.cli_user.empty()) writer.key("cliUser").string(host.cli_user);
     writer.end_object();
     out += first ? "\n  " : ",\n  ";
     out += writer.text();

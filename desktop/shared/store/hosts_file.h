@@ -16,9 +16,10 @@ inline constexpr std::string_view hosts_file_name = "hosts.json";
 
 // {"version":1,"hosts":[{...},...]} with per host "id", "name", "address", "username"
 // (required), "port" (22), "protocol" ("SSH"), "tags" ([]), "cli" (false),
-// "legacyAlgorithms" (false), "connectTimeoutSec" (10), "maxDurationSec" (none) and
-// "credential" (none). Unknown members are ignored. Fails with a reason naming the host and the
-// field, for a wrong type, a value the field rules refuse, a repeated key or two hosts with one id.
+// "legacyAlgorithms" (false), "connectTimeoutSec" (10), "maxDurationSec" (none),
+// "credential" (none) and "cliUser" (none). Unknown members are ignored. Fails with a reason naming
+// the host and the field, for a wrong type, a value the field rules refuse, a repeated key or two
+// hosts with one id.
 [[nodiscard]] std::expected<std::vector<HostRecord>, std::string> parse_hosts(
     std::string_view text);
 

@@ -1,6 +1,7 @@
 // SSH hosts through the real pendrel and service against a real sshd: the host key from
 // unknown to trusted to changed, exec's answers, the ways a login succeeds or fails, a host's
-// connection options, and a remote command that ends with its killed caller.
+// command-line login, a host's connection options, and a remote command that ends with its
+// killed caller.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -157,6 +158,62 @@ TEST_F(SshScene, LoginsThatWorkAndThoseThatAreRefused) {
   service->stop();
   std::string everything = outputs + service->stderr_text() + scene.audit();
   EXPECT_EQ(everything.find(server->password()), std::string::npos) << "a password showed";
+}
+
+// A host's command-line login serves pendrel's requests in place of the person's, and only
+// theirs: the person's login here names a user the test server refuses, so a request that
+// reaches the server at all logged in as the command-line user. --terminal is refused while
+// the login is set (the terminal would run as the person), host show names its user and no
+// secret, and removing it brings the person's login back.
+TEST_F(SshScene, ACommandLineLoginServesPendrelsRequestsInsteadOfThePersons) {
+  const std::string cli_password(server->password());
+  std::string id =
+      add_host("agents", {"--user", "pendrel-no-such-user", "--password"}, {"person-secret-4"});
+  trust_host_key(id);
+  ASSERT_EQ(admin({"host", "set", id, "--cli-user", server->user(), "--cli-password",
+                   "--password-fd", "0"},
+                  lines({ssh_master, cli_password}))
+                .exit_code,
+            0)
+      << outputs;
+  start_service();
+
+  RunResult whoami = pendrel({"exec", id, "whoami"});
+  EXPECT_EQ(whoami.exit_code, 0) << whoami.out << whoami.err;
+  EXPECT_NE(whoami.out.find(R"("stdout":")" + server->user() + R"(\n")"), std::string::npos)
+      << whoami.out;
+  const std::string local = scene.home / "sent.txt";
+  write_file(local, "sent by the agent");
+  EXPECT_EQ(code_of(pendrel({"upload", id, local, server->files_dir() + "/sent.txt"})), "ok");
+  EXPECT_EQ(read_file(server->files_dir() + "/sent.txt"), "sent by the agent");
+
+  RunResult terminal = pendrel({"exec", "--terminal", id, "whoami"});
+  EXPECT_EQ(code_of(terminal), "bad_request") << terminal.out;
+  EXPECT_NE(terminal.out.find("--terminal"), std::string::npos) << terminal.out;
+
+  RunResult shown = admin({"host", "show", id});
+  EXPECT_NE(shown.out.find("cli login: " + server->user() + "\n"), std::string::npos) << shown.out;
+  RunResult shown_json = admin({"host", "show", id, "--json"});
+  EXPECT_NE(shown_json.out.find(R"("hasCliLogin":true,"cliUser":")" + server->user() + "\""),
+            std::string::npos)
+      << shown_json.out;
+
+  ASSERT_EQ(
+      admin({"host", "set", id, "--cli-login", "off", "--password-fd", "0"}, lines({ssh_master}))
+          .exit_code,
+      0)
+      << outputs;
+  EXPECT_EQ(code_of(pendrel({"exec", id, "whoami"})), "auth_failed");
+  EXPECT_EQ(code_of(pendrel({"exec", "--terminal", id, "whoami"})), "terminal_not_open");
+  EXPECT_NE(admin({"host", "show", id}).out.find("cli login: none\n"), std::string::npos)
+      << outputs;
+
+  service->stop();
+  const std::string everything = outputs + service->stderr_text() + scene.audit() +
+                                 read_file(scene.store_dir() + "/hosts.json");
+  for (std::string_view secret :
+       {std::string_view(cli_password), std::string_view("person-secret-4")})
+    EXPECT_EQ(everything.find(secret), std::string::npos) << "a password showed";
 }
 
 // Servers that ask more than one login step, or lack SFTP, each on a port of its own.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "desktop/shared/store/hosts_file.h"
+
 namespace pendrel::desktop {
 namespace {
 
@@ -37,6 +39,7 @@ TEST(PlainHosts, EveryRoutingFieldEditedInThePlainCopyIsNoticed) {
       {"legacy devices option", [](HostRecord& h) { h.legacy_algorithms = LegacyAlgorithms::off; }},
       {"connect timeout", [](HostRecord& h) { h.connect_timeout_sec = 10; }},
       {"time limit", [](HostRecord& h) { h.max_duration_sec.reset(); }},
+      {"command-line login", [](HostRecord& h) { h.cli_user = "root"; }},
   };
   VaultContents contents = one_host();
   const VaultHost& stored = contents.hosts.at("k3x9q2ma");
@@ -60,6 +63,15 @@ TEST(PlainHosts, TheCopyOnlySaysThatALoginIsStored) {
   EXPECT_EQ(plain_hosts_from(contents).at(0).credential_ref, "");
   contents.hosts.at("k3x9q2ma").agent = AgentUse::on;
   EXPECT_EQ(plain_hosts_from(contents).at(0).credential_ref, "vault");
+
+  // A command-line login shows as its user, never what it logs in with.
+  CliLogin& login = contents.hosts.at("k3x9q2ma").cli_login.emplace();
+  login.username = "agent";
+  login.credentials.password = SecretString::copy_of("agent-secret-7");
+  std::vector<HostRecord> plain = plain_hosts_from(contents);
+  EXPECT_EQ(plain.at(0).cli_user, "agent");
+  EXPECT_EQ(encode_hosts(plain).find("agent-secret-7"), std::string::npos);
+  EXPECT_EQ(parse_hosts(encode_hosts(plain)).value().at(0).cli_user, "agent");
 }
 
 }  // namespace

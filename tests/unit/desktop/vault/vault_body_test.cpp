@@ -68,6 +68,19 @@ INSTANTIATE_TEST_SUITE_P(
             R"("externalCli":true,"idleLockMinutes":1})",
             "missing member 'fingerprint'"},
         RejectedBody{
+            host_with(R"("useAgent":false)", R"("useAgent":false,"cliLogin":{"useAgent":true})"),
+            "missing member 'username'"},
+        RejectedBody{host_with(R"("useAgent":false)",
+                               R"("useAgent":false,"cliLogin":{"username":"","useAgent":true})"),
+                     "command-line login of host h1 has no user name"},
+        RejectedBody{
+            host_with(R"("useAgent":false)",
+                      R"("useAgent":false,"cliLogin":{"username":"a","useAgent":false,"pin":"1"})"),
+            "unknown member 'pin'"},
+        RejectedBody{
+            host_with(R"("SSH")", R"("LOCAL","cliLogin":{"username":"a","useAgent":true})"),
+            "is LOCAL"},
+        RejectedBody{
             R"({"hosts":{},"hostKeys":{},"externalCli":true,"idleLockMinutes":1,"rules":"{"})",
             "rule settings are not valid JSON"}));
 
@@ -78,6 +91,8 @@ TEST(VaultBody, ReadsTheSmallestBodyWithDefaults) {
   EXPECT_EQ(host.tags, std::vector<std::string>{"prod"});
   EXPECT_FALSE(host.max_duration_sec.has_value());
   EXPECT_FALSE(host.credentials.password.has_value());
+  // Bodies written before hosts could have a command-line login still open.
+  EXPECT_FALSE(host.cli_login.has_value());
   EXPECT_TRUE(decoded->rules_json.empty());
 }
 
