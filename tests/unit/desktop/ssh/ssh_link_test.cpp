@@ -182,6 +182,15 @@ TEST(SshLink, WarmConnectionsServeTheNextRequestsUntilEnded) {
   EXPECT_EQ(warm.idle_count(), 1u);
   EXPECT_TRUE(eventually([&] { return server.session_count() == 1; }));
 
+  // The kept connection is the person's login: a request with the host's command-line login
+  // makes one of its own, and each is kept for its own login.
+  const ConnectionSource as_cli{&warm, "h", warm.generation(), HostLogin::command_line};
+  for (int request = 0; request < 2; ++request)
+    ASSERT_TRUE(
+        ssh_exec(target_of(server), login.view(), trusting(server), "true", no_cancel, as_cli));
+  EXPECT_EQ(warm.idle_count(), 2u);
+  EXPECT_TRUE(eventually([&] { return server.session_count() == 2; }));
+
   // A kept connection the host ended meanwhile gives way to a new one.
   server.end_sessions();
   ASSERT_TRUE(eventually([&] { return server.session_count() == 0; }));
