@@ -98,23 +98,24 @@ TEST_F(AdminTest, AddsChangesListsShowsAndRemovesHosts) {
                 login_name() +
                 R"(",)"
                 R"("protocol":"SSH","tags":["prod"],"cli":true,"legacyAlgorithms":false,)"
-                R"("connectTimeoutSec":10,"hasCredential":false})"
+                R"("connectTimeoutSec":10,"hasCredential":false,"hasCliLogin":false})"
                 "\n");
   ok({"host", "set", db, "--name", "db-2", "--tag", "a", "--tag", "b", "--cli", "on"});
   ok({"host", "set", "web-1", "--no-tags", "--cli", "off", "--legacy", "on", "--connect-timeout",
       "5", "--max-duration", "30"});
-  EXPECT_EQ(ok({"host", "list", "--json"}),
-            R"([{"id":")" + web +
-                R"(","name":"web-1","address":"10.0.0.5","port":22,"username":")" + login_name() +
-                R"(",)"
-                R"("protocol":"SSH","tags":[],"cli":false,"legacyAlgorithms":true,)"
-                R"("connectTimeoutSec":5,"maxDurationSec":30,"hasCredential":false},)"
-                R"({"id":")" +
-                db +
-                R"(","name":"db-2","address":"db.local","port":2222,"username":"deploy",)"
-                R"("protocol":"LOCAL","tags":["a","b"],"cli":true,"legacyAlgorithms":false,)"
-                R"("connectTimeoutSec":10,"hasCredential":false}])"
-                "\n");
+  EXPECT_EQ(
+      ok({"host", "list", "--json"}),
+      R"([{"id":")" + web + R"(","name":"web-1","address":"10.0.0.5","port":22,"username":")" +
+          login_name() +
+          R"(",)"
+          R"("protocol":"SSH","tags":[],"cli":false,"legacyAlgorithms":true,)"
+          R"("connectTimeoutSec":5,"maxDurationSec":30,"hasCredential":false,"hasCliLogin":false},)"
+          R"({"id":")" +
+          db +
+          R"(","name":"db-2","address":"db.local","port":2222,"username":"deploy",)"
+          R"("protocol":"LOCAL","tags":["a","b"],"cli":true,"legacyAlgorithms":false,)"
+          R"("connectTimeoutSec":10,"hasCredential":false,"hasCliLogin":false}])"
+          "\n");
   EXPECT_NE(ok({"host", "show", "web-1"})
                 .find("legacy devices: on\nconnect timeout: 5 s\nmax duration: 30 s\n"),
             std::string::npos);
