@@ -157,11 +157,19 @@ TEST_F(Broker, AListenerInItsPlaceGetsNothing) {
     EXPECT_EQ(::recv(accepted, &byte, 1, 0), 0) << "the command sent something";
     ::close(accepted);
   }
+  // Nor does the front pass pendrel's request on to it.
+  DesktopService front(scene.env, scene.data_dir);
+  ASSERT_TRUE(front.ready()) << front.stderr_text();
+  RunResult refused = scene.pendrel({"ls"});
+  EXPECT_NE(refused.out.find("nothing was sent"), std::string::npos) << refused.out;
+  int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  ASSERT_GE(accepted, 0);
+  char byte;
+  EXPECT_EQ(::recv(accepted, &byte, 1, 0), 0) << "the front sent something";
+  ::close(accepted);
   ::close(listener);
   // The front answers pendrel with how to start the broker when none answers.
   ::unlink(socket.c_str());
-  DesktopService front(scene.env, scene.data_dir);
-  ASSERT_TRUE(front.ready()) << front.stderr_text();
   RunResult listed = scene.pendrel({"ls"});
   EXPECT_NE(listed.out.find("app_not_running"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("pendrel-desktop broker"), std::string::npos) << listed.out;
