@@ -197,11 +197,11 @@ TEST_F(Broker, NeverTakesThePersonsOwnUidWhileTheAccountExists) {
   if (!can_run_as(person, desktop_binary()))
     GTEST_SKIP() << "the build tree is closed to " << person.name;
   std::string passwd = scene.home / "passwd";
-  std::string id = "990";
-  while (::getpwuid(static_cast<uid_t>(std::stoul(id))) != nullptr)
-    id = std::to_string(std::stoul(id) - 1);
-  write_file(passwd, read_file("/etc/passwd") + "pendrel:x:" + id + ":" + id +
-                         "::/nonexistent:/usr/sbin/nologin\n");
+  uid_t id = 990;  // a system account's uid that nobody has
+  while (::getpwuid(id) != nullptr)
+    --id;
+  write_file(passwd, read_file("/etc/passwd") + "pendrel:x:" + std::to_string(id) + ":" +
+                         std::to_string(id) + "::/nonexistent:/usr/sbin/nologin\n");
   ::chmod(passwd.c_str(), 0644);
   ::chmod(scene.home.path().c_str(), 0711);  // the person's home is inside it
   std::string home = scene.home / "person";
