@@ -10,16 +10,10 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "support/loopback.h"
+
 namespace pendrel::testing {
 namespace {
-
-sockaddr_in loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {

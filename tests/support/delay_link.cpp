@@ -13,19 +13,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/loopback.h"
+
 namespace pendrel::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t max_waiting = 64u << 20;
-
-sockaddr_in loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
 
 }  // namespace
 

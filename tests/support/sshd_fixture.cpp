@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/loopback.h"
 #include "support/sshd_test_user.h"
 
 namespace pendrel::testing {
@@ -42,10 +43,7 @@ std::uint16_t bound_port(int fd) {
 
 int loopback_socket(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = loopback(port);
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     throw std::runtime_error("cannot bind a loopback socket");
   }
@@ -128,10 +126,7 @@ bool wait_until_listening(pid_t pid, const std::string& dir, const std::string& 
 
 bool banner_answers(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = loopback(port);
   bool answered = false;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     pollfd readable{fd, POLLIN, 0};

@@ -14,7 +14,7 @@
 
 #include "support/desktop_service.h"
 #include "support/run_pendrel.h"
-#include "support/sshd_test_user.h"
+#include "support/second_person.h"
 
 namespace pendrel::testing {
 namespace {
@@ -38,9 +38,7 @@ std::string test_broker_account() {
     const passwd* entry = ::getpwuid(::getuid());
     return entry ? entry->pw_name : "";
   }
-  if (::getpwnam(broker_test_account) == nullptr)
-    run_tool("useradd",
-             {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", broker_test_account});
+  ensure_account(broker_test_account, "/usr/sbin/nologin");
   return broker_test_account;
 }
 

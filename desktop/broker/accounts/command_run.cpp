@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
+#include <string_view>
 
 #include "desktop/broker/accounts/child_environment.h"
 #include "desktop/broker/accounts/user_cores.h"
@@ -66,16 +68,26 @@ std::expected<Opening, std::string> read_opening(std::string_view text, std::siz
 }
 
 // A file is handed over open, never named: the broker reads no file of the person's by its
-// path, and a path would let the person make the broker read a file of its own.
+// path, and a path would let the person make the broker read a file of its own. The commands
+// take "--key FILE" and "--key=FILE" alike, so both spellings are checked.
 std::optional<std::string> check_file_arguments(const Opening& opening) {
-  for (std::size_t i = 0; i + 1 < opening.args.size(); ++i) {
-    if (opening.args[i] != "--key" && opening.args[i] != "--import-from") continue;
-    const std::string& value = opening.args[i + 1];
-    bool passed = false;
-    for (int target : opening.targets)
-      passed = passed || value == "/dev/fd/" + std::to_string(target);
-    if (!passed)
-      return opening.args[i] + " takes a file the command opened and passed; " + value + " was not";
+  for (std::size_t i = 0; i < opening.args.size(); ++i) {
+    const std::string& arg = opening.args[i];
+    for (std::string_view option : {"--key", "--import-from"}) {
+      std::string value;
+      if (arg == option && i + 1 < opening.args.size())
+        value = opening.args[i + 1];
+      else if (arg.starts_with(option) && arg.size() > option.size() && arg[option.size()] == '=')
+        value = arg.substr(option.size() + 1);
+      else
+        continue;
+      bool passed = false;
+      for (int target : opening.targets)
+        passed = passed || value == "/dev/fd/" + std::to_string(target);
+      if (!passed)
+        return std::string(option) + " takes a file the command opened and passed; " + value +
+               " was not";
+    }
   }
   return std::nullopt;
 }

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "desktop/broker/admin/service_probe.h"
@@ -73,23 +75,34 @@ std::expected<Handover, AdminFailure> prepare(std::span<const std::string> args,
       handover.args.push_back("/dev/fd/" + std::to_string(next_file++));
       continue;
     }
+    // "--key FILE" and "--key=FILE" alike, as the commands take them.
+    std::optional<std::string> key_file;
+    if (args[i] == "--key" && i + 1 < args.size())
+      key_file = args[++i];
+    else if (args[i].starts_with("--key="))
+      key_file = args[i].substr(6);
+    if (key_file) {
+      // Opened here, with the person's permissions; the broker reads it from the descriptor.
+      UniqueFd key(::open(key_file->c_str(), O_RDONLY | O_CLOEXEC));
+      if (!key)
+        return std::unexpected(bad_input("cannot read " + *key_file + ": " + os_error_text(errno)));
+      hand(handover, next_file, key.get());
+      handover.opened.push_back(std::move(key));
+      handover.args.push_back("--key");
+      handover.args.push_back("/dev/fd/" + std::to_string(next_file++));
+      continue;
+    }
     handover.args.push_back(args[i]);
-    if (i + 1 >= args.size()) continue;
-    if (args[i] == "--password-fd") {
-      auto number = parse_decimal_u32(args[i + 1]);
+    std::optional<std::string_view> password_fd;
+    if (args[i] == "--password-fd" && i + 1 < args.size())
+      password_fd = args[i + 1];
+    else if (args[i].starts_with("--password-fd="))
+      password_fd = std::string_view(args[i]).substr(14);
+    if (password_fd) {
+      auto number = parse_decimal_u32(*password_fd);
       if (number && *number < first_file_number &&
           ::fcntl(static_cast<int>(*number), F_GETFD) >= 0 && *number > 2)
         hand(handover, static_cast<int>(*number), static_cast<int>(*number));
-    } else if (args[i] == "--key") {
-      // Opened here, with the person's permissions; the broker reads it from the descriptor.
-      UniqueFd key(::open(args[i + 1].c_str(), O_RDONLY | O_CLOEXEC));
-      if (!key)
-        return std::unexpected(
-            bad_input("cannot read " + args[i + 1] + ": " + os_error_text(errno)));
-      hand(handover, next_file, key.get());
-      handover.opened.push_back(std::move(key));
-      handover.args.push_back("/dev/fd/" + std::to_string(next_file++));
-      ++i;
     }
   }
   return handover;

@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -19,13 +21,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <thread>
 
 #include "desktop/shared/link/descriptor_frames.h"
 #include "desktop_scene.h"
 #include "protocol/channel.h"
-#include "support/sshd_test_user.h"
+#include "protocol/unique_fd.h"
+#include "support/second_person.h"
 #include "support/test_broker.h"
 
 namespace pendrel::testing {
@@ -153,42 +157,154 @@ TEST_F(Broker, AListenerInItsPlaceGetsNothing) {
     EXPECT_EQ(::recv(accepted, &byte, 1, 0), 0) << "the command sent something";
     ::close(accepted);
   }
+  // Nor does the front pass pendrel's request on to it.
+  DesktopService front(scene.env, scene.data_dir);
+  ASSERT_TRUE(front.ready()) << front.stderr_text();
+  RunResult refused = scene.pendrel({"ls"});
+  EXPECT_NE(refused.out.find("nothing was sent"), std::string::npos) << refused.out;
+  int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  ASSERT_GE(accepted, 0);
+  char byte;
+  EXPECT_EQ(::recv(accepted, &byte, 1, 0), 0) << "the front sent something";
+  ::close(accepted);
   ::close(listener);
   // The front answers pendrel with how to start the broker when none answers.
   ::unlink(socket.c_str());
-  DesktopService front(scene.env, scene.data_dir);
-  ASSERT_TRUE(front.ready()) << front.stderr_text();
   RunResult listed = scene.pendrel({"ls"});
   EXPECT_NE(listed.out.find("app_not_running"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("pendrel-desktop broker"), std::string::npos) << listed.out;
 }
 
+// For a child about to run a person's command: a mount namespace of its own in which the
+// account pendrel exists (a copy of the password database, `passwd`, bound over /etc/passwd)
+// and /run is empty, so that nothing outside the child ever sees the account.
+std::function<bool()> with_service_account(const std::string& passwd) {
+  return [passwd] {
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount(passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) == 0 &&
+           ::mount("pendrel-test-run", "/run", "tmpfs", 0, "mode=0755") == 0;
+  };
+}
+
+TEST_F(Broker, NeverTakesThePersonsOwnUidWhileTheAccountExists) {
+  // An agent of the person's own puts up a listener where a personal broker would be, and
+  // names it in the environment: while the account pendrel exists the person's command talks
+  // to no process of the person's uid, whatever account the environment names, and falls back
+  // to no broker of the data directory's.
+  if (::geteuid() != 0) GTEST_SKIP() << "making the account exist, and being a person, needs root";
+  Person person = ensure_second_person();
+  if (!can_run_as(person, desktop_binary()))
+    GTEST_SKIP() << "the build tree is closed to " << person.name;
+  std::string passwd = scene.home / "passwd";
+  uid_t id = 990;  // a system account's uid that nobody has
+  while (::getpwuid(id) != nullptr)
+    --id;
+  write_file(passwd, read_file("/etc/passwd") + "pendrel:x:" + std::to_string(id) + ":" +
+                         std::to_string(id) + "::/nonexistent:/usr/sbin/nologin\n");
+  ::chmod(passwd.c_str(), 0644);
+  ::chmod(scene.home.path().c_str(), 0711);  // the person's home is inside it
+  std::string home = scene.home / "person";
+  std::string data_dir = home + "/data";
+  std::filesystem::create_directories(data_dir + "/run");
+  for (const std::string& dir : {home, data_dir, data_dir + "/run"}) {
+    ASSERT_EQ(::chown(dir.c_str(), person.uid, person.gid), 0);
+    ::chmod(dir.c_str(), 0700);
+  }
+  std::string own = data_dir + "/run/broker.sock";
+  UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  sockaddr_un name{};
+  name.sun_family = AF_UNIX;
+  std::strncpy(name.sun_path, own.c_str(), sizeof name.sun_path - 1);
+  // Listening as the person makes the person's uid the one its callers see.
+  ASSERT_EQ(run_step_as(person,
+                        [&] {
+                          return ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&name),
+                                        sizeof name) == 0 &&
+                                         ::listen(listener.get(), 4) == 0
+                                     ? 0
+                                     : 1;
+                        }),
+            0);
+
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> broker;  // what the environment names
+    std::vector<std::string> args;
+    const char* said;
+    bool connects;  // whether the command gets as far as the listener
+  };
+  const Case cases[] = {
+      {"named, for the person's own account",
+       {{"PENDREL_BROKER_SOCKET", own}, {"PENDREL_BROKER_ACCOUNT", person.name}},
+       {"unlock", "--password-fd", "0"},
+       "while the account pendrel exists; nothing was sent",
+       true},
+      {"not named: the installed broker, not the data directory's",
+       {},
+       {"host", "add", "here", "--protocol", "LOCAL", "--password-fd", "0"},
+       "/run/pendrel/broker.sock",
+       false},
+  };
+  auto mounted = with_service_account(passwd);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto env = DesktopScene::with_data_dir(base_environment(home), data_dir);
+    env.insert(c.broker.begin(), c.broker.end());
+    auto [code, shown] =
+        run_as(person, desktop_binary(), c.args, env, std::string(master) + "\n", mounted);
+    if (code == 125) GTEST_SKIP() << "no mount namespace may be made here";
+    EXPECT_EQ(code, 3) << shown;
+    EXPECT_NE(shown.find(c.said), std::string::npos) << shown;
+    UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    EXPECT_EQ(accepted.valid(), c.connects);
+    char byte;
+    if (accepted) {
+      EXPECT_EQ(::recv(accepted.get(), &byte, 1, 0), 0) << "the command sent something";
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(data_dir + "/hosts.json"));
+  EXPECT_FALSE(std::filesystem::exists(data_dir + "/vault.bin"));
+}
+
 TEST_F(Broker, OpensNoFileAPersonNames) {
-  // A client of its own making may name any file: the broker takes files only open, as the
-  // person's command passes them, and refuses a name, which it would open with its own rights.
+  // A client of its own making may name any file, in either spelling of an option: the broker
+  // takes files only open, as the person's command passes them, and refuses a name, which it
+  // would open with its own rights (another person's state among them).
   start_broker();
   const std::string once = std::string(master) + "\n";
   ASSERT_EQ(admin({"init", "--password-fd", "0"}, once + once).exit_code, 0) << outputs;
-  int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un name{};
   name.sun_family = AF_UNIX;
   std::strncpy(name.sun_path, socket.c_str(), sizeof name.sun_path - 1);
-  ASSERT_EQ(::connect(client, reinterpret_cast<const sockaddr*>(&name), sizeof name), 0);
-  int password[2];
-  ASSERT_EQ(::pipe2(password, O_CLOEXEC), 0);
-  ASSERT_EQ(::write(password[1], once.data(), once.size()), static_cast<ssize_t>(once.size()));
-  ::close(password[1]);
-  const std::string opening =
-      R"({"kind":"command","args":["host","add","x","--address","127.0.0.1","--key",)"
-      R"("/etc/hostname","--password-fd","0"],"descriptors":[0]})";
-  int passed[] = {password[0]};
-  ASSERT_TRUE(desktop::write_frame_with_descriptors(client, opening, passed));
-  ::close(password[0]);
-  auto answer = read_answer_frame(client);
-  ASSERT_TRUE(answer.has_value());
-  EXPECT_EQ(answer->view(), R"({"exit":1})");
-  ::close(client);
-  EXPECT_EQ(admin({"host", "list"}).out.find("x"), std::string::npos);
+  for (const char* key : {R"("--key","/etc/hostname")", R"("--key=/etc/hostname")"}) {
+    SCOPED_TRACE(key);
+    UniqueFd client(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::connect(client.get(), reinterpret_cast<const sockaddr*>(&name), sizeof name), 0);
+    int password[2], errors[2];
+    ASSERT_EQ(::pipe2(password, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(errors, O_CLOEXEC), 0);
+    ASSERT_EQ(::write(password[1], once.data(), once.size()), static_cast<ssize_t>(once.size()));
+    ::close(password[1]);
+    const std::string opening =
+        R"({"kind":"command","args":["host","add","named","--address","127.0.0.1",)" +
+        std::string(key) + R"(,"--password-fd","0"],"descriptors":[0,2]})";
+    int passed[] = {password[0], errors[1]};
+    ASSERT_TRUE(desktop::write_frame_with_descriptors(client.get(), opening, passed));
+    ::close(password[0]);
+    ::close(errors[1]);
+    auto answer = read_answer_frame(client.get());
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->view(), R"({"exit":1})");
+    client.reset();
+    std::string said;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(errors[0], buffer, sizeof buffer)) > 0;)
+      said.append(buffer, static_cast<std::size_t>(got));
+    ::close(errors[0]);
+    EXPECT_NE(said.find("takes a file the command opened and passed"), std::string::npos) << said;
+  }
+  EXPECT_EQ(admin({"host", "list"}).out.find("named"), std::string::npos);
 }
 
 TEST_F(Broker, WillNotUnlockWithALibraryThatHidItself) {
@@ -206,78 +322,22 @@ TEST_F(Broker, WillNotUnlockWithALibraryThatHidItself) {
   EXPECT_NE(unlocked.err.find("LD_PRELOAD"), std::string::npos) << unlocked.err;
 }
 
-// `program` run as `user` (the test runs as root), with `input` on its standard input; its
-// exit code and everything it wrote.
-std::pair<int, std::string> run_as(const passwd& user, const std::string& program,
-                                   const std::vector<std::string>& args,
-                                   const std::map<std::string, std::string>& env,
-                                   const std::string& input) {
-  std::vector<std::string> storage{program};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& arg : storage)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  ExecEnvironment envp(env);
-  int in[2], out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return {-1, "pipe"};
-  uid_t uid = user.pw_uid;
-  gid_t gid = user.pw_gid;
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::dup2(out[1], 2);
-    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) _exit(126);
-    ::execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  ::close(in[0]);
-  ::close(out[1]);
-  (void)!::write(in[1], input.data(), input.size());
-  ::close(in[1]);
-  std::string shown;
-  char buffer[4096];
-  ssize_t got;
-  while ((got = ::read(out[0], buffer, sizeof buffer)) > 0)
-    shown.append(buffer, static_cast<std::size_t>(got));
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown};
-}
-
-// Whether `user` may run `program` by its path: a build tree under a folder that only root may
-// enter (a clone in /root, or in a folder made by mktemp) keeps a second person out.
-bool can_run_as(const passwd& user, const std::string& program) {
-  pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 || ::setuid(user.pw_uid) != 0)
-      _exit(2);
-    _exit(::access(program.c_str(), X_OK) == 0 ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 TEST_F(Broker, KeepsPeopleApartAndTheirStateOutOfTheirReach) {
   if (::geteuid() != 0) GTEST_SKIP() << "acting as a second person needs root";
-  constexpr const char* other_name = "pendrel-person-test";
-  if (::getpwnam(other_name) == nullptr)
-    run_tool("useradd", {"--system", "--no-create-home", "--shell", "/bin/sh", other_name});
-  passwd other = *::getpwnam(other_name);
+  Person other = ensure_second_person();
   if (!can_run_as(other, desktop_binary()) || !can_run_as(other, pendrel_binary()))
-    GTEST_SKIP() << "the build tree is closed to " << other_name
+    GTEST_SKIP() << "the build tree is closed to " << other.name
                  << ": build where other accounts may enter to run this";
   start_broker();
   std::string other_home = scene.home / "other";
   std::filesystem::create_directories(other_home);
-  ASSERT_EQ(::chown(other_home.c_str(), other.pw_uid, other.pw_gid), 0);
+  ASSERT_EQ(::chown(other_home.c_str(), other.uid, other.gid), 0);
   auto other_env = DesktopScene::with_data_dir(base_environment(other_home), other_home + "/data");
   other_env["PENDREL_BROKER_SOCKET"] = socket;
   other_env["PENDREL_BROKER_ACCOUNT"] = account;
   other_env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+  // The front pendrel starts for the second person ends with the test, however it ends.
+  HeadlessServiceGuard their_front(other_home + "/data");
   std::string twice = std::string(master) + "\n" + std::string(master) + "\n";
 
   ASSERT_EQ(admin({"init", "--password-fd", "0"}, twice).exit_code, 0) << outputs;
@@ -303,7 +363,7 @@ TEST_F(Broker, KeepsPeopleApartAndTheirStateOutOfTheirReach) {
   EXPECT_NE(theirs.find("theirs"), std::string::npos) << theirs;
   EXPECT_EQ(theirs.find("mine"), std::string::npos) << theirs;
   // Added without --user, a host's login is the person's, not the broker account's.
-  EXPECT_NE(theirs.find(" " + std::string(other_name) + " "), std::string::npos) << theirs;
+  EXPECT_NE(theirs.find(" " + other.name + " "), std::string::npos) << theirs;
   EXPECT_EQ(theirs.find(account), std::string::npos) << theirs;
 
   // The person's work runs as the person, through the front pendrel starts for them: a file
@@ -318,19 +378,24 @@ TEST_F(Broker, KeepsPeopleApartAndTheirStateOutOfTheirReach) {
   EXPECT_FALSE(std::filesystem::exists(other_home + "/copy.txt"));
   (void)run_as(other, desktop_binary(), {"stop"}, other_env, "");
 
-  // The person's own state is the broker account's alone: not even its owner-to-be reads it.
-  std::string their_state = state + "/" + std::to_string(other.pw_uid);
+  // The person's own state is the broker account's alone: the person can neither list it, nor
+  // read the vault, nor edit the plain listing, the settings or the audit.
+  std::string their_state = state + "/" + std::to_string(other.uid);
   ASSERT_TRUE(std::filesystem::exists(their_state + "/vault.bin"));
-  pid_t reader = ::fork();
-  if (reader == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(other.pw_gid) != 0 || ::setuid(other.pw_uid) != 0)
-      _exit(2);
-    int fd = ::open((their_state + "/vault.bin").c_str(), O_RDONLY);
-    _exit(fd < 0 && errno == EACCES ? 0 : 1);
+  const std::pair<std::string, int> attempts[] = {
+      {their_state, O_RDONLY | O_DIRECTORY},
+      {their_state + "/vault.bin", O_RDONLY},
+      {their_state + "/hosts.json", O_WRONLY},
+      {their_state + "/settings.json", O_WRONLY | O_CREAT},
+      {their_state + "/logs/audit.jsonl", O_WRONLY | O_APPEND},
+  };
+  for (const auto& [path, flags] : attempts) {
+    int refused = run_step_as(other, [&] {
+      int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+      return fd < 0 && errno == EACCES ? 0 : 1;
+    });
+    EXPECT_EQ(refused, 0) << "the person opened " << path;
   }
-  int status = 0;
-  ::waitpid(reader, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the person read the vault";
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 // Copies to and from an SSH host through the real pendrel, front and broker against a real
-// sshd: byte-for-byte round trips with scp's target rules, a missing remote file, and local
-// files only the person may reach.
+// sshd: byte-for-byte round trips with scp's target rules, a missing remote file, local files
+// only the person may reach, and a second person's copies made with their own permissions.
+#include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <random>
 
+#include "protocol/unique_fd.h"
 #include "ssh_scene.h"
+#include "support/second_person.h"
 
 namespace pendrel::testing {
 namespace {
@@ -92,6 +96,98 @@ TEST_F(SshScene, CopiesRoundTripByteForByteWithScpTargetRules) {
   ASSERT_EQ(::stat((h + "/private/back.bin").c_str(), &facts), 0);
   EXPECT_EQ(facts.st_uid, ::getuid());
   EXPECT_EQ(std::distance(fs::directory_iterator(h + "/private"), fs::directory_iterator()), 2);
+}
+
+// The names created, moved away and moved in under the directory `watch` watches, in order.
+std::vector<std::string> changes_seen(int watch) {
+  std::vector<std::string> seen;
+  alignas(inotify_event) char buffer[4096];
+  for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;) {
+    for (char* at = buffer; at < buffer + got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      const char* what = event->mask & IN_CREATE       ? "create "
+                         : event->mask & IN_MOVED_FROM ? "from "
+                                                       : "to ";
+      seen.push_back(what + std::string(event->len > 0 ? event->name : ""));
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  return seen;
+}
+
+TEST_F(SshScene, ASecondPersonsCopiesAreMadeWithTheirPermissionsNotTheBrokers) {
+  // Not the person who started the broker: their download is created beside its target by
+  // their own front, as them, and renamed into place; a file they may not read is not copied,
+  // even one the broker's account could read.
+  Person person = ensure_second_person();
+  if (!can_run_as(person, desktop_binary()) || !can_run_as(person, pendrel_binary()))
+    GTEST_SKIP() << "the build tree is closed to " << person.name;
+  const std::string home = scene.home / "person";
+  fs::create_directories(home + "/private");
+  for (const std::string& dir : {home, home + "/private"})
+    ASSERT_EQ(::chown(dir.c_str(), person.uid, person.gid), 0);
+  fs::permissions(home + "/private", fs::perms::owner_all);
+  auto env =
+      broker->pointed_at(DesktopScene::with_data_dir(base_environment(home), home + "/data"));
+  env.erase("PENDREL_APP");  // pendrel starts the person's front from beside itself
+  env["PENDREL_DESKTOP_TEST_KDF"] = "interactive";
+  HeadlessServiceGuard front(home + "/data");
+  const std::string key = home + "/id_ed25519";
+  write_file(key, server->plain_key());
+  ASSERT_EQ(::chown(key.c_str(), person.uid, person.gid), 0);
+  ::chmod(key.c_str(), 0600);
+  const std::string once = lines({ssh_master});
+  const std::pair<std::vector<std::string>, std::string> set_up[] = {
+      {{"init", "--password-fd", "0"}, once + once},
+      {{"host", "add", "files", "--address", "127.0.0.1", "--port", std::to_string(server->port()),
+        "--user", server->user(), "--cli", "on", "--key=" + key, "--password-fd", "0"},
+       once},
+      {{"hostkey", "trust", "files", "--fingerprint", server_fingerprint(), "--password-fd", "0"},
+       once},
+      {{"unlock", "--password-fd", "0"}, once},
+  };
+  for (const auto& [args, input] : set_up) {
+    auto [code, shown] = run_as(person, desktop_binary(), args, env, input);
+    ASSERT_EQ(code, 0) << args.front() << ": " << shown;
+  }
+
+  const std::string remote = server->files_dir();
+  write_file(remote + "/theirs.bin", "theirs");
+  UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  ASSERT_GE(::inotify_add_watch(watch.get(), (home + "/private").c_str(),
+                                IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO),
+            0);
+  auto [down_code, down] =
+      run_as(person, pendrel_binary(),
+             {"download", "files", remote + "/theirs.bin", home + "/private/back.bin"}, env);
+  EXPECT_EQ(down_code, 0) << down;
+  EXPECT_EQ(read_file(home + "/private/back.bin"), "theirs");
+  struct stat facts {};
+  ASSERT_EQ(::stat((home + "/private/back.bin").c_str(), &facts), 0);
+  EXPECT_EQ(facts.st_uid, person.uid);
+  auto seen = changes_seen(watch.get());
+  ASSERT_EQ(seen.size(), 3u) << ::testing::PrintToString(seen);
+  EXPECT_TRUE(seen[0].starts_with("create .back.bin.pendrel-")) << seen[0];
+  EXPECT_EQ(seen[1], "from " + seen[0].substr(7));
+  EXPECT_EQ(seen[2], "to back.bin");
+
+  // Closed to the person: their own file without permissions, and a file of the broker's.
+  const std::string closed = home + "/private/closed.bin";
+  write_file(closed, "closed");
+  ASSERT_EQ(::chown(closed.c_str(), person.uid, person.gid), 0);
+  ::chmod(closed.c_str(), 0);
+  const std::string brokers = scene.home / "brokers.bin";
+  write_file(brokers, "the broker's");
+  ASSERT_EQ(::chown(brokers.c_str(), ::getpwnam(broker->account().c_str())->pw_uid, 0), 0);
+  ::chmod(brokers.c_str(), 0600);
+  for (const std::string& local : {closed, brokers}) {
+    SCOPED_TRACE(local);
+    auto [code, shown] =
+        run_as(person, pendrel_binary(), {"upload", "files", local, remote + "/up.bin"}, env);
+    EXPECT_NE(shown.find(R"("error":"permission_denied")"), std::string::npos) << shown;
+    EXPECT_FALSE(fs::exists(remote + "/up.bin"));
+  }
+  (void)run_as(person, desktop_binary(), {"stop"}, env);
 }
 
 }  // namespace
