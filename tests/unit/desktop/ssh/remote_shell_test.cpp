@@ -8,6 +8,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "desktop/broker/ssh/remote_shell.h"
@@ -109,6 +110,9 @@ TEST(RemoteShell, RunsAtTheTerminalsSizeAndEndsWithTheShellsStatus) {
   // More output than the socketpair and libssh's window hold together: it must all arrive,
   // in order, before the end.
   type(**shell, "stty size; echo $TERM; seq 100000; exit 3\n");
+  // Not read for a moment: the socketpair fills and the channel's window closes, so the pump
+  // resumes from a partial write.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   output = read_to_end((*shell)->descriptor());
   EXPECT_NE(output.find("40 120"), std::string::npos) << output.substr(0, 500);
   EXPECT_NE(output.find("vt220"), std::string::npos) << output.substr(0, 500);
@@ -119,6 +123,13 @@ TEST(RemoteShell, RunsAtTheTerminalsSizeAndEndsWithTheShellsStatus) {
 
   const ShellEnding ending = (*shell)->ending();
   EXPECT_EQ(ending.exit_status, 3) << ending.reason;
+
+  // A shell killed by a signal ends as a local one would: 128 + the signal's number.
+  auto killed = open_remote_shell(request, nobody);
+  ASSERT_TRUE(killed.has_value()) << killed.error().message;
+  type(**killed, "kill -9 $$\n");
+  read_to_end((*killed)->descriptor());
+  EXPECT_EQ((*killed)->ending().exit_status, 128 + 9) << (*killed)->ending().reason;
 }
 
 TEST(RemoteShell, PutsWhatTheVaultCannotAnswerToThePerson) {
