@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -96,8 +97,14 @@ class SshShellBackend final : public TerminalBackend {
   SshShellBackend(const SshShellBackend&) = delete;
   SshShellBackend& operator=(const SshShellBackend&) = delete;
 
-  void start() {
-    thread_ = std::thread([this] { pump(); });
+  // False when no thread can be made (the machine is out of them).
+  bool start() {
+    try {
+      thread_ = std::thread([this] { pump(); });
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    }
   }
 
   int descriptor() const override { return terminal_end_.get(); }
@@ -345,10 +352,14 @@ std::expected<std::unique_ptr<TerminalBackend>, ErrorBody> start_ssh_shell_backe
     return std::unexpected(ssh_failure(ErrorCode::internal,
                                        "cannot make the shell's eventfd: " + os_error_text(errno)));
   }
+  const std::string host = link.host;
   auto backend = std::make_unique<SshShellBackend>(std::move(session), std::move(channel),
                                                    std::move(link), std::move(terminal_end),
                                                    std::move(pump_end), std::move(wake));
-  backend->start();
+  if (!backend->start()) {
+    return std::unexpected(
+        ssh_failure(ErrorCode::internal, "cannot start the thread of the shell on " + host));
+  }
   return backend;
 }
 
