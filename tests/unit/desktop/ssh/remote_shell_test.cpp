@@ -163,6 +163,7 @@ TEST(RemoteShell, PutsWhatTheVaultCannotAnswerToThePerson) {
       ASSERT_EQ(person.prompts_seen.size(), 1u);
       EXPECT_NE(person.prompts_seen[0].text.find(login_case.prompt_has), std::string::npos)
           << person.prompts_seen[0].text;
+      EXPECT_FALSE(person.prompts_seen[0].echo);
       if (std::string_view(login_case.code).empty()) {
         ASSERT_TRUE(shell.has_value()) << shell.error().message << server.log();
         // Hung up by the person: the descriptor ends and says so, with no exit status.
