@@ -313,8 +313,9 @@ void Terminal::run() {
       if (::poll(&entry, 1, 0) <= 0) break;
     }
     ShellEnding ending = backend_->ending();
-    if (!ending.exit_status && ending.reason.empty() && hang_up_reason)
-      ending.reason = *hang_up_reason;
+    // Ended by the service (it stops, or the person closed it): that is the reason, whatever
+    // the shell made of its hang-up.
+    if (hang_up_reason) ending.reason = *hang_up_reason;
     if (client) {
       send_within(client.get(), out + ended_frame(ending), farewell_wait_ms);
       let_go(TerminalEventKind::detached);
