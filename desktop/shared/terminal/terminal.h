@@ -69,6 +69,11 @@ class Terminal {
   void write_input(std::string bytes);
 
   [[nodiscard]] ScannerState scanner_state() const;
+  // The backend's answer: for a local pty whether the shell itself is in the foreground;
+  // nothing over SSH.
+  [[nodiscard]] std::optional<bool> shell_in_foreground() const {
+    return backend_->shell_in_foreground();
+  }
   // Whether the person typed something since their last Enter.
   [[nodiscard]] bool person_mid_line() const;
   [[nodiscard]] std::chrono::steady_clock::time_point last_output() const;

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "desktop_scene.h"
+#include "ssh_scene.h"
 #include "support/test_broker.h"
 
 namespace pendrel::testing {
@@ -227,6 +228,75 @@ TEST_F(Terminals, StoppingTheFrontEndsItsTerminalsWithoutAVault) {
   EXPECT_NE(client.exit_code(), -1) << client.shown;
   EXPECT_NE(client.shown.find("the service stopped"), std::string::npos) << client.shown;
   EXPECT_TRUE(client.terminal_restored());
+}
+
+class SshTerminals : public SshScene {
+ protected:
+  std::unique_ptr<PtyClient> client(std::vector<std::string> args) {
+    auto env = scene.env;
+    env["TERM"] = "dumb";
+    return std::make_unique<PtyClient>(env, std::move(args));
+  }
+  void give_master(PtyClient& term, std::string_view prompt = "Master password or PIN: ") {
+    ASSERT_TRUE(term.wait_for(prompt)) << term.shown;
+    term.type(std::string(ssh_master) + "\r");
+  }
+};
+
+TEST_F(SshTerminals, KeyLoginWithTheHostKeyTrustedAtOpening) {
+  add_key_host("web");
+  start_service();
+  auto term = client({"term", "web"});
+  give_master(*term);
+  ASSERT_TRUE(term->wait_for("not trusted yet")) << term->shown;
+  EXPECT_NE(term->shown.find(server_fingerprint()), std::string::npos) << term->shown;
+  ASSERT_TRUE(term->wait_for("[y/N] ")) << term->shown;
+  term->type("y\r");
+  give_master(*term, "Master password: ");
+  ASSERT_TRUE(term->wait_for("Ctrl-\\ detaches")) << term->shown;
+  term->type("echo ssh-$((5*5))\r");
+  EXPECT_TRUE(term->wait_for("ssh-25")) << term->shown;
+  term->resize(31, 97);
+  term->type("stty size\r");
+  EXPECT_TRUE(term->wait_for("31 97")) << term->shown;
+  term->type("exit 4\r");
+  EXPECT_EQ(term->exit_code(), 4) << term->shown;
+  EXPECT_TRUE(term->terminal_restored());
+
+  // Trusted as `hostkey trust` trusts it: the next request needs nobody.
+  RunResult keys = admin({"hostkey", "list", "web", "--password-fd", "0"}, lines({ssh_master}));
+  EXPECT_NE(keys.out.find(server_fingerprint()), std::string::npos) << keys.out << keys.err;
+  std::string audit = scene.audit();
+  EXPECT_NE(audit.find(R"("kind":"terminalOpen")"), std::string::npos) << audit;
+  EXPECT_NE(audit.find(R"("outcome":"exited","exitCode":4)"), std::string::npos) << audit;
+}
+
+TEST_F(SshTerminals, TheLoginsQuestionIsPutToThePerson) {
+  server.emplace(SshdVariant::key_then_other_question);
+  add_key_host("otp");
+  trust_host_key("otp");
+  start_service();
+  auto term = client({"term", "otp"});
+  give_master(*term);
+  ASSERT_TRUE(term->wait_for("e-mail")) << term->shown;
+  term->type("person@example.org\r");
+  ASSERT_TRUE(term->wait_for("Ctrl-\\ detaches")) << term->shown;
+  term->type("exit\r");
+  EXPECT_EQ(term->exit_code(), 0) << term->shown;
+  EXPECT_EQ(scene.audit().find("person@example.org"), std::string::npos);
+  EXPECT_EQ(scene.service_log().find("person@example.org"), std::string::npos);
+}
+
+TEST_F(SshTerminals, ALockedVaultOpensNone) {
+  add_key_host("web");
+  trust_host_key("web");
+  start_service();
+  ASSERT_EQ(admin({"lock"}).exit_code, 0);
+  auto term = client({"term", "web"});
+  give_master(*term);
+  EXPECT_EQ(term->exit_code(), 1) << term->shown;
+  EXPECT_NE(term->shown.find("vault_locked"), std::string::npos) << term->shown;
+  EXPECT_TRUE(term->terminal_restored());
 }
 
 }  // namespace
