@@ -101,6 +101,7 @@ class Terminal {
   std::map<std::uint64_t, OutputWatcher> watchers_;
   std::uint64_t next_watcher_ = 1;
   std::atomic<bool> ended_{false};
+  ShellEnding final_ending_;  // once ended_
   std::thread thread_;
 };
 
