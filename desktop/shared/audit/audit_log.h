@@ -23,6 +23,7 @@ struct AuditEntry {
   std::string local;    // transfers
   std::string remote;
   std::string terminal;  // a terminal's id, for its opening, attachments and end
+  std::string reason;    // why a terminal ended without an exit status
   std::string outcome;   // "ok" or the error code
   std::optional<std::int32_t> exit_code;
   std::optional<std::uint64_t> bytes;  // output or transferred bytes
@@ -34,7 +35,7 @@ struct AuditEntry {
 };
 
 // One line of the log, line feed included: {"time":…,"pid":…,"caller":[…],"kind":…,
-// "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"terminal":…,"outcome":…,"exitCode":…,
+// "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"terminal":…,"reason":…,"outcome":…,"exitCode":…,
 // "bytes":…,"durationMs":…,"rule":…,"approval":…}. Empty texts, an empty caller list and absent
 // numbers are left out; "time", "pid", "kind", "outcome" and "durationMs" are always there.
 [[nodiscard]] std::string audit_line(const AuditEntry& entry, const std::string& utc_time);
