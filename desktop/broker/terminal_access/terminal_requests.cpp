@@ -9,6 +9,7 @@
 #include "desktop/shared/service/terminal_audit.h"
 #include "desktop/shared/store/host_lookup.h"
 #include "desktop/shared/store/json_object_reader.h"
+#include "desktop/shared/terminal/opening_answers.h"
 #include "desktop/shared/terminal/terminal_registry.h"
 #include "protocol/channel.h"
 #include "protocol/error_code.h"
@@ -19,21 +20,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string failure(std::string_view code, std::string_view error) {
-  JsonWriter writer;
-  writer.begin_object()
-      .key("ok")
-      .boolean(false)
-      .key("code")
-      .string(code)
-      .key("error")
-      .string(error)
-      .end_object();
-  return writer.take();
+std::string failure(ErrorCode code, std::string_view error) {
+  return refused_answer(info_for(code).name, error);
 }
 
-std::string failure(ErrorCode code, std::string_view error) {
-  return failure(info_for(code).name, error);
+std::string failure(std::string_view code, std::string_view error) {
+  return refused_answer(code, error);
 }
 
 WindowSize size_from(const ObjectReader& reader) {
@@ -151,17 +143,7 @@ class CoreTerminalRequest {
   }
 
   void attach_here(const std::shared_ptr<Terminal>& terminal, WindowSize size) {
-    TerminalInfo info = terminal->info();
-    JsonWriter writer;
-    writer.begin_object()
-        .key("ok")
-        .boolean(true)
-        .key("id")
-        .string(info.id)
-        .key("hostName")
-        .string(info.host_name)
-        .end_object();
-    if (!write_frame(socket_.get(), writer.take())) return;
+    if (!write_frame(socket_.get(), attached_answer(terminal->info()))) return;
     terminal->attach(std::move(socket_), size, pid_);
   }
 
