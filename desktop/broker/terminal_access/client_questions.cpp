@@ -155,6 +155,7 @@ bool ClientQuestions::trust_host_key(const HostKeyFacts& offered,
   auto stored = store_trusted_host_key(context_, host_id_, *master, offered);
   if (!stored) {
     context_.log.write("a host key was not trusted: " + stored.error());
+    trust_failure_ = "the key was not trusted: " + stored.error();
     return false;
   }
   return true;

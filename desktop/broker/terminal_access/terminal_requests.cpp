@@ -117,7 +117,11 @@ class CoreTerminalRequest {
         refusal && refusal->code != ErrorCode::credential_missing)
       return send(failure(refusal->code, refusal->detail));
     auto shell = open_ssh_terminal(context_, host, size, term, questions_);
-    if (!shell) return send(failure(shell.error().code, shell.error().message));
+    if (!shell) {
+      std::string why = shell.error().message;
+      if (!questions_.trust_failure().empty()) why = questions_.trust_failure() + "; " + why;
+      return send(failure(shell.error().code, why));
+    }
     auto terminal = context_.terminals->open(host.id, host.name, std::move(*shell), size);
     if (!terminal) return send(failure(ErrorCode::app_not_running, "the service is stopping"));
     attach_here(terminal, size);
