@@ -8,7 +8,7 @@ namespace pendrel::desktop {
 std::expected<std::unique_ptr<TerminalBackend>, ErrorBody> open_ssh_terminal(
     ServiceContext& context, const HostRecord& host, WindowSize size, const std::string& term,
     ClientQuestions& questions) {
-  auto copy = copy_ssh_host(context.vault, host.id);
+  auto copy = copy_ssh_host(context.vault, host.id, LoginFor::person);
   if (!copy)
     return std::unexpected(ErrorBody{std::string(info_for(ErrorCode::vault_locked).name),
                                      "run pendrel-desktop unlock"});
