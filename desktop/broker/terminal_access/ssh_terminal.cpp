@@ -12,18 +12,10 @@ std::expected<std::unique_ptr<TerminalBackend>, ErrorBody> open_ssh_terminal(
   if (!copy)
     return std::unexpected(ErrorBody{std::string(info_for(ErrorCode::vault_locked).name),
                                      "run pendrel-desktop unlock"});
-#ifdef PENDREL_REMOTE_SHELL
   questions.set_host(host.id);
   RemoteShellRequest request{copy->target, copy->credentials(), copy->keys, size,
                              term.empty() ? std::string("xterm-256color") : term};
   return open_remote_shell(request, questions);
-#else
-  (void)size;
-  (void)term;
-  (void)questions;
-  return std::unexpected(ErrorBody{std::string(info_for(ErrorCode::internal).name),
-                                   "this build has no SSH terminals"});
-#endif
 }
 
 }  // namespace pendrel::desktop
