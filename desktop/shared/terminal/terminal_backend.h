@@ -41,6 +41,10 @@ class TerminalBackend {
   // Ends the shell (a hang-up to its session), for a person who closes it or a service that
   // stops. The descriptor then ends.
   virtual void hang_up() = 0;
+
+  // Readable once the shell has ended while its descriptor may stay open (a background job
+  // of a local shell holds the pty); -1 where the descriptor's own end says it.
+  [[nodiscard]] virtual int ended_descriptor() const { return -1; }
 };
 
 }  // namespace pendrel::desktop
