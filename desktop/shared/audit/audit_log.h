@@ -22,7 +22,8 @@ struct AuditEntry {
   std::string command;  // exec
   std::string local;    // transfers
   std::string remote;
-  std::string outcome;  // "ok" or the error code
+  std::string terminal;  // a terminal's id, for its opening, attachments and end
+  std::string outcome;   // "ok" or the error code
   std::optional<std::int32_t> exit_code;
   std::optional<std::uint64_t> bytes;  // output or transferred bytes
   std::uint64_t duration_ms = 0;
@@ -33,7 +34,7 @@ struct AuditEntry {
 };
 
 // One line of the log, line feed included: {"time":…,"pid":…,"caller":[…],"kind":…,
-// "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"outcome":…,"exitCode":…,
+// "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"terminal":…,"outcome":…,"exitCode":…,
 // "bytes":…,"durationMs":…,"rule":…,"approval":…}. Empty texts, an empty caller list and absent
 // numbers are left out; "time", "pid", "kind", "outcome" and "durationMs" are always there.
 [[nodiscard]] std::string audit_line(const AuditEntry& entry, const std::string& utc_time);

@@ -12,6 +12,7 @@
 #include "desktop/shared/service/ssh_front_transfer.h"
 #include "desktop/shared/service/ssh_requests.h"
 #include "desktop/shared/store/host_lookup.h"
+#include "desktop/shared/terminal/terminal_exec.h"
 #include "protocol/lexical_path.h"
 
 namespace pendrel::desktop {
@@ -101,12 +102,8 @@ struct Router {
     handled.audit.command = request.command;
     auto host = find_host(request.host);
     if (!host || !allowed_by_rules(request) || !served_here(*host)) return;
-    if (request.terminal == TerminalMode::on) {
-      fail(error_answer(ErrorCode::terminal_not_open,
-                        "pendrel-desktop runs without a window and has no terminals"));
-      return;
-    }
-    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front();
+    if (request.terminal == TerminalMode::on) return exec_in_terminal_of(*host, request.command);
+    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front(*host);
     CancelWatch cancel{{origin.socket, context.abandon.fd()}};
     auto result =
         host->protocol == HostProtocol::local
@@ -132,7 +129,7 @@ struct Router {
     handled.audit.remote = request.remote;
     auto host = host_for(request.host);
     if (!host) return;
-    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front();
+    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front(*host);
     std::string local = local_host_path(request.local, context.home_dir);
     std::expected<TransferResponse, ErrorBody> result;
     if (host->protocol == HostProtocol::local) {
@@ -161,9 +158,32 @@ struct Router {
     handled.answer = std::move(*result);
   }
 
+  // `exec --terminal`: typed into the person's terminal of the host, which for a LOCAL host
+  // the person's front keeps, and for an SSH host this service.
+  void exec_in_terminal_of(const HostRecord& host, const std::string& command) {
+    if (host.protocol == HostProtocol::local && context.in_broker) return hand_to_front(host);
+    if (context.terminals == nullptr) {
+      fail(error_answer(ErrorCode::terminal_not_open, "this pendrel-desktop keeps no terminals"));
+      return;
+    }
+    auto outcome = exec_in_terminal(*context.terminals, host.id, host.name, command,
+                                    {origin.socket, context.abandon.fd()});
+    handled.audit.terminal = outcome.terminal_id;
+    if (!outcome.result) {
+      if (outcome.result.error().code == "canceled") log_canceled("exec in a terminal", host);
+      fail(std::move(outcome.result.error()));
+      return;
+    }
+    handled.audit.outcome = "ok";
+    handled.audit.exit_code = outcome.result->exit_code;
+    handled.audit.bytes = outcome.result->stdout_text.size();
+    handled.answer = std::move(*outcome.result);
+  }
+
   // The request passed every check; the person's front runs it and says how it went.
-  void hand_to_front() {
-    auto outcome = ask_front_to_run(origin.socket, context.abandon.fd());
+  void hand_to_front(const HostRecord& host) {
+    auto outcome =
+        ask_front_to_run(origin.socket, FrontHost{host.id, host.name}, context.abandon.fd());
     handled.answered_by_front = true;
     if (!outcome) {
       handled.audit.outcome = "canceled";
@@ -176,6 +196,7 @@ struct Router {
     handled.audit.bytes = outcome->bytes;
     if (!outcome->local.empty()) handled.audit.local = outcome->local;
     if (!outcome->remote.empty()) handled.audit.remote = outcome->remote;
+    if (!outcome->terminal.empty()) handled.audit.terminal = outcome->terminal;
   }
 
   // Nothing to bring to the front: the service has no window.

@@ -14,10 +14,20 @@
 #include "desktop/shared/service/stop_signal.h"
 #include "desktop/shared/service/vault_keeper.h"
 #include "desktop/shared/store/data_store.h"
+#include "desktop/shared/terminal/terminal_registry.h"
+#include "desktop/shared/terminal/terminal_tokens.h"
+#include "protocol/frame_reader.h"
 
 namespace pendrel::desktop {
 
 class PersonalBroker;
+struct ServiceContext;
+
+// Serves a terminal connection: in the person's service, after the broker's opening on
+// run/admin.sock (`first` empty); in the front, on run/cli.sock, whose `first` frame asked for
+// a terminal.
+using TerminalServer = void (*)(UniqueFd socket, ServiceContext& context, pid_t client_pid,
+                                std::optional<PaddedPayload> first);
 
 struct ServiceContext {
   std::string home_dir;  // where LOCAL commands run and relative paths start
@@ -41,6 +51,13 @@ struct ServiceContext {
   // broker, and a LOCAL host's work is handed back to the person's front, which runs it as
   // the person; the broker's account never runs a person's command.
   bool in_broker = false;
+  std::string data_dir;
+  // The terminals this process keeps (SSH ones in the person's service, LOCAL ones in the
+  // front), and who serves a connection that asks for one.
+  TerminalRegistry* terminals = nullptr;
+  TerminalServer serve_terminal = nullptr;
+  // The person's service: the proofs it gave clients for the front's LOCAL terminals.
+  TerminalTokens terminal_tokens{};
 };
 
 // The language the client asked for in its Hello: "en" gives English, anything else Chinese.

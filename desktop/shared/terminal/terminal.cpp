@@ -147,6 +147,10 @@ void Terminal::stop_watching(std::uint64_t id) {
   watchers_.erase(id);
 }
 
+std::optional<bool> Terminal::shell_in_foreground() const {
+  return backend_->shell_in_foreground();
+}
+
 void Terminal::run() {
   const auto opened = Clock::now();
   const int shell = backend_->descriptor();

@@ -76,6 +76,13 @@ class Terminal {
   [[nodiscard]] std::uint64_t watch_output(OutputWatcher watcher);
   void stop_watching(std::uint64_t id);
 
+  // For an agent's command (terminal_exec.h): whether the shell is the pty's foreground
+  // process group (unknown over SSH), and one command at a time: claim fails while another
+  // holds the terminal.
+  [[nodiscard]] std::optional<bool> shell_in_foreground() const;
+  [[nodiscard]] bool claim_for_agent() { return !agent_command_.exchange(true); }
+  void release_from_agent() { agent_command_ = false; }
+
   // Ends the shell; `reason` is what the client is told when the shell gives no exit status.
   void hang_up(std::string reason);
 
@@ -96,6 +103,7 @@ class Terminal {
   std::map<std::uint64_t, OutputWatcher> watchers_;
   std::uint64_t next_watcher_ = 1;
   std::atomic<bool> ended_{false};
+  std::atomic<bool> agent_command_{false};
   std::thread thread_;
 };
 
