@@ -7,7 +7,9 @@
 
 #include "desktop/broker/accounts/broker.h"
 #include "desktop/broker/admin/admin_command.h"
+#include "desktop/broker/terminal_access/terminal_requests.h"
 #include "desktop/broker/vault/password_input.h"
+#include "desktop/front/session/front_terminals.h"
 #include "desktop/shared/service/service.h"
 #include "protocol/decimal.h"
 
@@ -15,17 +17,20 @@ namespace {
 
 int run(const std::vector<std::string>& args) {
   if (args.size() == 1 && args[0] == "--headless") {
-    return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::headless);
+    return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::headless,
+                                         pendrel::desktop::serve_front_terminal);
   }
   if (args.size() == 1 && args[0] == "serve") {
-    return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::foreground);
+    return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::foreground,
+                                         pendrel::desktop::serve_front_terminal);
   }
   if (!args.empty() && args[0] == "broker") {
     return pendrel::desktop::run_broker(std::span(args).subspan(1));
   }
   // Inside the broker: a person's service, and a person's command run for them.
   if (args.size() == 1 && args[0] == "broker-core") {
-    return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::in_broker);
+    return pendrel::desktop::run_service(pendrel::desktop::ServiceMode::in_broker,
+                                         pendrel::desktop::serve_core_terminal);
   }
   if (args.size() >= 2 && args[0] == "broker-command") {
     if (auto terminal = pendrel::parse_decimal_u32(args[1]))

@@ -224,6 +224,12 @@ void SshdFixture::change_host_key() {
 
 void SshdFixture::start() {
   const SshdTestUser& user = test_user();
+  // A non-root sshd gives a session's pty to the user only if it belongs to the tty group
+  // already (it may not chown it): where /dev/pts sets no group, a pty takes the group of the
+  // process that opens it, so sshd runs in the tty group, with the user's own as a
+  // supplementary one.
+  const group* tty = ::getgrnam("tty");
+  const gid_t primary_group = tty != nullptr ? tty->gr_gid : user.gid;
   const bool keep_port = port_ != 0;
   for (int attempt = 0; attempt < start_attempts; ++attempt) {
     if (!keep_port) {
@@ -244,7 +250,8 @@ void SshdFixture::start() {
       ::dup2(null, 1);
       // sshd logs to its file; PAM's session modules would write to the test's output.
       ::dup2(null, 2);
-      if (::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0) {
+      if (::setgroups(1, &user.gid) != 0 || ::setgid(primary_group) != 0 ||
+          ::setuid(user.uid) != 0) {
         ::_exit(126);
       }
       ::execl(program.c_str(), program.c_str(), "-D", "-E", log_path.c_str(), "-f", config.c_str(),

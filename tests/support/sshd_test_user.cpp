@@ -29,9 +29,12 @@ constexpr std::string_view password_pam =
 
 // pam_ftp treats the listed user as an anonymous FTP login and asks for an e-mail address:
 // a keyboard-interactive question that is not a password prompt, from Debian's own modules.
+// pam_permit answers the credential step, which pam_ftp leaves unanswered: without it sshd
+// accepts the answer, then ends the connection before a session opens.
 constexpr std::string_view other_question_pam =
     "# pendrel's SSH tests: keyboard-interactive asks something that is not a password.\n"
     "auth     required pam_ftp.so users=pendrel-ssh-test\n"
+    "auth     optional pam_permit.so\n"
     "account  required pam_permit.so\n"
     "session  required pam_permit.so\n";
 

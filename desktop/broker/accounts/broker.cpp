@@ -124,7 +124,32 @@ struct Broker {
       return;
     }
     if (**kind == "cli") return relay_request(socket, peer, *reader);
+    if (**kind == "terminal") return relay_terminal(socket, peer);
     say("connection from pid " + std::to_string(peer.pid) + " dropped: unknown kind " + **kind);
+  }
+
+  // A terminal's client (or the front, about its LOCAL terminals), carried to the person's
+  // service with the client's pid in front; the rest is desktop/broker/terminal_access/'s.
+  void relay_terminal(UniqueFd& socket, const ucred& peer) {
+    auto core = cores.connect_admin(peer.uid);
+    if (!core) {
+      say(core.error());
+      JsonWriter refusal;
+      refusal.begin_object()
+          .key("ok")
+          .boolean(false)
+          .key("code")
+          .string("app_not_running")
+          .key("error")
+          .string(core.error())
+          .end_object();
+      (void)write_frame(socket.get(), refusal.take());
+      return;
+    }
+    JsonWriter origin;
+    origin.begin_object().key("op").string("terminal").key("pid").integer(peer.pid).end_object();
+    if (!write_frame(core->get(), origin.take())) return;
+    relay_sockets(socket.get(), core->get(), stop.fd());
   }
 
   // pendrel's request, carried to the person's service with pendrel's pid in front.

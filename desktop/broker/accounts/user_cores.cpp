@@ -96,6 +96,18 @@ std::expected<void, std::string> UserCores::start(uid_t uid, const std::string& 
   return {};
 }
 
+std::expected<UniqueFd, std::string> UserCores::connect_admin(uid_t uid) {
+  // The core opens its admin socket before the one connect waits for.
+  if (auto running = connect(uid); !running) return std::unexpected(running.error());
+  auto state = state_of(uid);
+  if (!state) return std::unexpected(state.error());
+  std::string path = *state + "/run/admin.sock";
+  auto socket = connect_unix(path);
+  if (!socket)
+    return std::unexpected("cannot reach " + path + ": " + os_error_text(socket.error()));
+  return std::move(*socket);
+}
+
 std::expected<UniqueFd, std::string> UserCores::connect(uid_t uid) {
   auto state = state_of(uid);
   if (!state) return std::unexpected(state.error());

@@ -39,6 +39,9 @@ class UserCores {
   // the core first when none answers. The error is the reason.
   [[nodiscard]] std::expected<UniqueFd, std::string> connect(uid_t uid);
 
+  // A connection to the core's run/admin.sock (terminals), the core started as connect does.
+  [[nodiscard]] std::expected<UniqueFd, std::string> connect_admin(uid_t uid);
+
   // SIGTERM to every core, SIGKILL to those still there after 10 s.
   void stop_all();
 

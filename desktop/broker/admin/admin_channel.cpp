@@ -94,6 +94,8 @@ std::expected<std::optional<VaultReport>, AdminFailure> ask_service(const std::s
   if (auto locked = reader->boolean("appLocked"); locked && *locked) report.app_locked = **locked;
   if (auto idle = reader->unsigned_integer("idleLockSeconds"); idle && *idle)
     report.idle_lock_seconds = **idle;
+  if (auto terminals = reader->unsigned_integer("terminals"); terminals && *terminals)
+    report.terminals = **terminals;
   if (auto refused = reader->string("unlockRefused"); refused && *refused)
     report.unlock_refused = **refused;
   return report;

@@ -17,6 +17,7 @@ struct VaultReport {
   bool app_locked = false;
   std::uint64_t idle_lock_seconds = 0;
   std::optional<std::string> unlock_refused;
+  std::uint64_t terminals = 0;  // open SSH terminals
 };
 
 enum class AdminOp { status, unlock, reload, lock, lock_all };

@@ -18,6 +18,7 @@
 #include "desktop/broker/admin/rules_commands.h"
 #include "desktop/broker/admin/service_commands.h"
 #include "desktop/broker/admin/switch_commands.h"
+#include "desktop/broker/admin/terminal_commands.h"
 #include "desktop/broker/admin/vault_commands.h"
 #include "protocol/data_dir.h"
 #include "protocol/environment.h"
@@ -55,6 +56,9 @@ constexpr Command commands[] = {
     {"passwd", change_master_password},
     {"console", open_console},
     {"pin", run_pin_command},
+    {"term", open_terminal},
+    {"attach", attach_terminal},
+    {"terminals", list_terminals},
     {"help", show_help},
     {"--help", show_help},
     {"-h", show_help},

@@ -78,6 +78,16 @@ The approval console (a rule match is put to you there instead of blocked):
   Approving takes the PIN or the master password (a key alone never approves); r refuses,
   q quits. A match waits up to 60 s. pin set|clear ask the master password (--password-fd N).
 
+Terminals (a shell on a saved host, logged in with the vault's credentials):
+  pendrel-desktop term HOST [--password-fd N]          open a terminal on HOST and attach
+  pendrel-desktop attach TERMINAL [--password-fd N]    attach to an open terminal
+  pendrel-desktop terminals [--json]                   the open terminals
+  Both ask the master password or the PIN first (none while no vault exists); a question
+  of the login (a verification code) and a host key not yet trusted are put to you on the
+  terminal. Ctrl-\ detaches; the terminal keeps running until its shell exits, and the
+  last output is shown again at the next attach, which takes over from an attached client.
+  The command ends with the shell's exit status.
+
 The audit log:
   pendrel-desktop log [-n N] [-f]    the last N (10) requests; -f keeps following
 
@@ -87,7 +97,7 @@ Exit codes: 0 success, 1 bad input or a failed operation, 2 no such host,
 3 the service is not running (status, unlock).
 The data directory is $PENDREL_DATA_DIR, else $XDG_CONFIG_HOME/pendrel or ~/.config/pendrel.
 With a broker ($PENDREL_BROKER_SOCKET, or the installed one), every command but stop,
-autostart and help runs there, on your state in the broker.
+autostart, help and the terminals' runs there, on your state in the broker.
 )";
 }
 

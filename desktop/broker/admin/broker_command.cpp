@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "desktop/broker/admin/service_probe.h"
+#include "desktop/broker/admin/terminal_opening.h"
 #include "desktop/broker/vault/plain_hosts.h"
 #include "desktop/shared/link/broker_connection.h"
 #include "desktop/shared/link/broker_link.h"
@@ -112,8 +113,10 @@ std::string opening_of(const Handover& handover) {
 }  // namespace
 
 bool runs_in_broker(std::string_view command) {
+  // A terminal's relay runs in the person's process: what they type never passes through a
+  // command the broker runs.
   return command != "stop" && command != "autostart" && command != "help" && command != "--help" &&
-         command != "-h";
+         command != "-h" && command != "term" && command != "attach" && command != "terminals";
 }
 
 std::expected<int, AdminFailure> run_in_broker(const BrokerAddress& broker,
@@ -137,6 +140,10 @@ std::expected<int, AdminFailure> run_in_broker(const BrokerAddress& broker,
     if (front.version) {
       handover->args.push_back("--front-version");
       handover->args.push_back(*front.version);
+    }
+    if (front.running) {
+      handover->args.push_back("--front-terminals");
+      handover->args.push_back(std::to_string(count_front_terminals(data_dir).value_or(0)));
     }
     if (front.unavailable_reason) {
       handover->args.push_back("--front-unavailable");

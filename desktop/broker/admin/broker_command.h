@@ -14,7 +14,8 @@
 namespace pendrel::desktop {
 
 // True for the commands whose state lives in the broker (everything but `stop`, `autostart`
-// and `help`, which concern the person's front).
+// and `help`, which concern the person's front, and the terminals' commands, which talk to the
+// broker themselves).
 [[nodiscard]] bool runs_in_broker(std::string_view command);
 
 // The command's exit code as the broker reports it. Fails when the broker cannot be reached or

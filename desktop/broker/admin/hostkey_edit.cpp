@@ -14,6 +14,30 @@ namespace pendrel::desktop {
 std::expected<HostKeyEdit, AdminFailure> HostKeyEdit::begin(const AdminContext& context,
                                                             const PasswordSource& source,
                                                             std::string_view wanted) {
+  return begin_opening(context, wanted, [&source](const std::string& path) {
+    return open_with_master_password(path, source);
+  });
+}
+
+std::expected<HostKeyEdit, AdminFailure> HostKeyEdit::begin_with_master(const AdminContext& context,
+                                                                        const SecretString& master,
+                                                                        std::string_view wanted) {
+  return begin_opening(
+      context, wanted,
+      [&master](const std::string& path) -> std::expected<OpenedVault, AdminFailure> {
+        auto vault = UnlockedVault::open(path, master);
+        if (!vault)
+          return std::unexpected(
+              bad_input(vault.error().failure == VaultFailure::wrong_password
+                            ? "wrong password; nothing changed"
+                            : "the vault cannot be opened: " + vault.error().detail));
+        return OpenedVault{std::move(*vault), master.clone()};
+      });
+}
+
+std::expected<HostKeyEdit, AdminFailure> HostKeyEdit::begin_opening(
+    const AdminContext& context, std::string_view wanted,
+    const std::function<std::expected<OpenedVault, AdminFailure>(const std::string&)>& open) {
   auto lock = StoreLock::acquire(context.data_dir);
   if (!lock) return std::unexpected(lock.error());
   HostKeyEdit edit(std::move(*lock), context.data_dir);
@@ -25,7 +49,7 @@ std::expected<HostKeyEdit, AdminFailure> HostKeyEdit::begin(const AdminContext& 
                     "pendrel-desktop init"));
     return std::unexpected(bad_input("the vault cannot be read: " + present.error().detail));
   }
-  auto opened = open_with_master_password(path, source);
+  auto opened = open(path);
   if (!opened) return std::unexpected(opened.error());
   // Looked up as the host commands do, but among the vault's own hosts.
   auto hosts = plain_hosts_from(opened->vault.contents());

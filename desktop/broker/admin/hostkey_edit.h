@@ -3,6 +3,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "desktop/broker/admin/admin_context.h"
 #include "desktop/broker/admin/admin_failure.h"
 #include "desktop/broker/admin/store_lock.h"
+#include "desktop/broker/admin/vault_change.h"
 #include "desktop/broker/ssh/ssh_target.h"
 #include "desktop/broker/vault/password_input.h"
 #include "desktop/broker/vault/unlocked_vault.h"
@@ -27,6 +29,10 @@ class HostKeyEdit {
   [[nodiscard]] static std::expected<HostKeyEdit, AdminFailure> begin(const AdminContext& context,
                                                                       const PasswordSource& source,
                                                                       std::string_view wanted);
+
+  // The same with a master password the person gave already (at a terminal's opening).
+  [[nodiscard]] static std::expected<HostKeyEdit, AdminFailure> begin_with_master(
+      const AdminContext& context, const SecretString& master, std::string_view wanted);
 
   [[nodiscard]] const std::string& host_id() const { return id_; }
   [[nodiscard]] const VaultHost& host() const;
@@ -47,6 +53,9 @@ class HostKeyEdit {
   [[nodiscard]] std::expected<void, AdminFailure> commit();
 
  private:
+  [[nodiscard]] static std::expected<HostKeyEdit, AdminFailure> begin_opening(
+      const AdminContext& context, std::string_view wanted,
+      const std::function<std::expected<OpenedVault, AdminFailure>(const std::string&)>& open);
   HostKeyEdit(StoreLock lock, std::string data_dir)
       : lock_(std::move(lock)), data_dir_(std::move(data_dir)) {}
 

@@ -9,6 +9,7 @@
 #include "desktop/broker/admin/admin_channel.h"
 #include "desktop/broker/admin/personal_mode_note.h"
 #include "desktop/broker/admin/service_probe.h"
+#include "desktop/broker/admin/terminal_opening.h"
 #include "desktop/shared/store/hosts_file.h"
 #include "desktop/shared/store/settings_file.h"
 #include "protocol/decimal.h"
@@ -24,7 +25,7 @@ constexpr std::chrono::seconds stop_wait{20};
 constexpr std::chrono::milliseconds stop_poll{50};
 
 std::string status_json(const ServiceState& state, std::size_t hosts, const Settings& settings,
-                        const std::optional<VaultReport>& vault) {
+                        const std::optional<VaultReport>& vault, std::size_t local_terminals) {
   JsonWriter writer;
   writer.begin_object().key("running").boolean(state.running);
   if (state.pid) writer.key("pid").integer(*state.pid);
@@ -38,12 +39,13 @@ std::string status_json(const ServiceState& state, std::size_t hosts, const Sett
     writer.key("idleLockSeconds").unsigned_integer(vault->idle_lock_seconds);
     if (vault->unlock_refused) writer.key("unlockRefused").string(*vault->unlock_refused);
   }
+  writer.key("terminals").unsigned_integer(local_terminals + (vault ? vault->terminals : 0));
   writer.end_object();
   return writer.take_line();
 }
 
 std::string status_text(const ServiceState& state, std::size_t hosts, const Settings& settings,
-                        const std::optional<VaultReport>& vault) {
+                        const std::optional<VaultReport>& vault, std::size_t local_terminals) {
   std::string text = "pendrel-desktop ";
   if (!state.running) {
     text += "is not running\n";
@@ -63,6 +65,10 @@ std::string status_text(const ServiceState& state, std::size_t hosts, const Sett
     text += "vault: " + vault->state + (vault->app_locked ? ", every request refused" : "") + "\n";
     if (vault->unlock_refused) text += "will not unlock: " + *vault->unlock_refused + "\n";
   }
+  std::size_t ssh_terminals = vault ? vault->terminals : 0;
+  text += "open terminals: " + std::to_string(ssh_terminals + local_terminals) + " (SSH " +
+          std::to_string(ssh_terminals) + ", LOCAL " + std::to_string(local_terminals) +
+          "; pendrel-desktop terminals lists them)\n";
   return text;
 }
 
@@ -99,8 +105,16 @@ std::expected<void, AdminFailure> show_status(const AdminContext& context, Argum
     if (!told) return std::unexpected(told.error());
     front = std::move(*told);
   }
+  // The front's LOCAL terminals: told by the person's side, or asked here.
+  auto told_terminals = args.value_of("--front-terminals");
+  if (!told_terminals) return std::unexpected(told_terminals.error());
   if (auto end = expect_end(args); !end) return end;
   ServiceState state = front ? *front : probe_service(context.data_dir);
+  std::size_t local_terminals = 0;
+  if (*told_terminals)
+    local_terminals = parse_decimal_u32(**told_terminals).value_or(0);
+  else if (state.running)
+    local_terminals = count_front_terminals(context.data_dir).value_or(0);
   // A broken file is reported but does not hide the service's state.
   auto hosts = load_hosts(context.data_dir);
   auto settings = load_settings(context.data_dir);
@@ -114,8 +128,8 @@ std::expected<void, AdminFailure> show_status(const AdminContext& context, Argum
     if (auto asked = ask_service(context.data_dir, AdminOp::status); asked && *asked)
       vault = std::move(**asked);
   }
-  print(json ? status_json(state, host_count, shown, vault)
-             : status_text(state, host_count, shown, vault));
+  print(json ? status_json(state, host_count, shown, vault, local_terminals)
+             : status_text(state, host_count, shown, vault, local_terminals));
   if (!json) note_personal_mode(context);
   if (!state.running) return std::unexpected(AdminFailure{3, ""});
   return {};

@@ -2,10 +2,13 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <optional>
 #include <vector>
 
+#include "desktop/broker/ssh/remote_shell.h"
 #include "desktop/broker/ssh/ssh_error.h"
 
 namespace pendrel::desktop {
@@ -13,6 +16,8 @@ namespace {
 
 // A server could keep asking forever; real ones ask once or twice.
 constexpr int max_interactive_rounds = 8;
+// As OpenSSH's client: a person who mistypes gets three tries in all.
+constexpr int max_person_tries = 3;
 
 std::string lowercase(std::string_view text) {
   std::string lower(text);
@@ -51,10 +56,26 @@ std::string method_names(int methods) {
   return text.empty() ? "none" : text;
 }
 
+// Whether `item` is one of the comma-separated `list`.
+bool listed(std::string_view list, std::string_view item) {
+  for (;;) {
+    const auto comma = list.find(',');
+    if (list.substr(0, comma) == item) return true;
+    if (comma == std::string_view::npos) return false;
+    list.remove_prefix(comma + 1);
+  }
+}
+
+void wipe(std::vector<std::string>& answers) {
+  for (std::string& answer : answers)
+    ::explicit_bzero(answer.data(), answer.size());
+}
+
 class Login {
  public:
-  Login(ssh_session session, const SshCredentials& credentials, const std::string& username)
-      : session_(session), credentials_(credentials), username_(username) {}
+  Login(ssh_session session, const SshCredentials& credentials, const std::string& username,
+        LoginConversation* person)
+      : session_(session), credentials_(credentials), username_(username), person_(person) {}
 
   // An attempt's outcome: logged in, refused (try the next method) or an answer to return.
   enum class Step { success, refused, stop };
@@ -83,10 +104,14 @@ class Login {
       std::string password(*credentials_.password);
       int result = ssh_userauth_password(session_, nullptr, password.c_str());
       ::explicit_bzero(password.data(), password.size());
+      if (result == SSH_AUTH_DENIED) stored_password_refused_ = true;
       if (auto step = judge("password", result); step != Step::refused) return finish(step);
     }
     if (offered(SSH_AUTH_METHOD_INTERACTIVE)) {
       if (auto step = interactive(); step != Step::refused) return finish(step);
+    }
+    if (person_ != nullptr && offered(SSH_AUTH_METHOD_PASSWORD)) {
+      if (auto step = password_from_person(); step != Step::refused) return finish(step);
     }
     if (partial_)
       return interaction_required("the server asks for a further login step (" +
@@ -108,8 +133,10 @@ class Login {
   void refresh_methods() { methods_ = ssh_userauth_list(session_, nullptr); }
 
   Step judge(std::string_view method, int status) {
-    if (!tried_.empty()) tried_ += ',';
-    tried_ += method;
+    if (!listed(tried_, method)) {
+      if (!tried_.empty()) tried_ += ',';
+      tried_ += method;
+    }
     switch (status) {
       case SSH_AUTH_SUCCESS:
         return Step::success;
@@ -141,40 +168,151 @@ class Login {
     return std::unexpected(failure_);
   }
 
+  // Who answered the prompts of one keyboard-interactive attempt.
+  struct Answered {
+    bool stored_password = false;
+    bool person = false;
+  };
+
   Step interactive() {
-    int status = ssh_userauth_kbdint(session_, nullptr, nullptr);
-    bool answered = false;
-    for (int round = 0; status == SSH_AUTH_INFO && round < max_interactive_rounds; ++round) {
-      const int prompts = ssh_userauth_kbdint_getnprompts(session_);
-      for (int index = 0; index < prompts; ++index) {
-        char echo = 0;
-        const char* text =
-            ssh_userauth_kbdint_getprompt(session_, static_cast<unsigned>(index), &echo);
-        std::string_view prompt = text != nullptr ? text : "";
-        if (!is_password_prompt(prompt, echo != 0)) {
-          failure_ = interaction_required("the server asks \"" + server_text(prompt) +
-                                          "\", which only a person can answer")
-                         .error();
-          return Step::stop;
+    for (;;) {
+      Answered answered;
+      std::optional<Step> stopped;
+      int status = interactive_attempt(answered, stopped);
+      if (stopped) return *stopped;
+      if (status == SSH_AUTH_INFO) status = SSH_AUTH_DENIED;
+      if (status == SSH_AUTH_DENIED) {
+        if (answered.stored_password) stored_password_refused_ = true;
+        // A refused answer may be typed again, and a refused stored password is the
+        // person's to type.
+        if (person_ != nullptr && (answered.stored_password || answered.person) &&
+            person_tries_ < max_person_tries) {
+          continue;
         }
-        if (!credentials_.password) {
-          // A password prompt but nothing to answer it with.
+        if (!answered.stored_password && !answered.person) {
           refresh_methods();
           return Step::refused;
         }
-        std::string password(*credentials_.password);
-        ssh_userauth_kbdint_setanswer(session_, static_cast<unsigned>(index), password.c_str());
-        ::explicit_bzero(password.data(), password.size());
-        answered = true;
+      }
+      return judge("keyboard-interactive", status);
+    }
+  }
+
+  // One keyboard-interactive exchange, to the server's verdict; `stopped` is set when the
+  // login cannot go on this way.
+  int interactive_attempt(Answered& answered, std::optional<Step>& stopped) {
+    int status = ssh_userauth_kbdint(session_, nullptr, nullptr);
+    for (int round = 0; status == SSH_AUTH_INFO && round < max_interactive_rounds; ++round) {
+      const std::vector<LoginPrompt> prompts = round_prompts();
+      // OpenSSH ends with a round of no prompts, answered by asking again.
+      if (!prompts.empty()) {
+        if (stored_password_answers(prompts)) {
+          for (std::size_t index = 0; index < prompts.size(); ++index) {
+            std::string password(*credentials_.password);
+            ssh_userauth_kbdint_setanswer(session_, static_cast<unsigned>(index), password.c_str());
+            ::explicit_bzero(password.data(), password.size());
+          }
+          answered.stored_password = true;
+        } else if (person_ != nullptr) {
+          if (!answered.person) ++person_tries_;
+          if (!ask_person(prompts)) {
+            stopped = Step::stop;
+            return status;
+          }
+          answered.person = true;
+        } else {
+          for (const LoginPrompt& prompt : prompts) {
+            if (is_password_prompt(prompt.text, prompt.echo)) continue;
+            failure_ = interaction_required("the server asks \"" + prompt.text +
+                                            "\", which only a person can answer")
+                           .error();
+            stopped = Step::stop;
+            return status;
+          }
+          // A password prompt but nothing to answer it with.
+          refresh_methods();
+          stopped = Step::refused;
+          return status;
+        }
       }
       status = ssh_userauth_kbdint(session_, nullptr, nullptr);
     }
-    if (status == SSH_AUTH_INFO) status = SSH_AUTH_DENIED;
-    if (!answered && status == SSH_AUTH_DENIED) {
-      refresh_methods();
-      return Step::refused;
+    return status;
+  }
+
+  // The round's prompts, as text fit to show: a server's control characters must not reach
+  // the person's terminal.
+  std::vector<LoginPrompt> round_prompts() const {
+    std::vector<LoginPrompt> prompts;
+    const int count = ssh_userauth_kbdint_getnprompts(session_);
+    for (int index = 0; index < count; ++index) {
+      char echo = 0;
+      const char* text =
+          ssh_userauth_kbdint_getprompt(session_, static_cast<unsigned>(index), &echo);
+      prompts.push_back(LoginPrompt{server_text(text != nullptr ? text : ""), echo != 0});
     }
-    return judge("keyboard-interactive", status);
+    return prompts;
+  }
+
+  bool stored_password_answers(const std::vector<LoginPrompt>& prompts) const {
+    if (!credentials_.password || stored_password_refused_) return false;
+    return std::all_of(prompts.begin(), prompts.end(), [](const LoginPrompt& prompt) {
+      return is_password_prompt(prompt.text, prompt.echo);
+    });
+  }
+
+  // Puts the round to the person and hands their answers to libssh; false (with failure_ set)
+  // when they gave up.
+  bool ask_person(const std::vector<LoginPrompt>& prompts) {
+    const char* name = ssh_userauth_kbdint_getname(session_);
+    const char* instruction = ssh_userauth_kbdint_getinstruction(session_);
+    auto answers =
+        person_->answer(server_text(name != nullptr ? name : ""),
+                        server_text(instruction != nullptr ? instruction : "", 1000), prompts);
+    if (!answers || answers->size() != prompts.size()) {
+      if (answers) wipe(*answers);
+      failure_ = given_up();
+      return false;
+    }
+    for (std::size_t index = 0; index < answers->size(); ++index) {
+      ssh_userauth_kbdint_setanswer(session_, static_cast<unsigned>(index),
+                                    (*answers)[index].c_str());
+    }
+    wipe(*answers);
+    return true;
+  }
+
+  // The password method with what the person types, where the vault held none that worked.
+  Step password_from_person() {
+    const std::vector<LoginPrompt> prompt{{username_ + "@" + host() + "'s password: ", false}};
+    while (person_tries_ < max_person_tries) {
+      ++person_tries_;
+      auto answers = person_->answer("", "", prompt);
+      if (!answers || answers->size() != 1) {
+        if (answers) wipe(*answers);
+        failure_ = given_up();
+        return Step::stop;
+      }
+      int result = ssh_userauth_password(session_, nullptr, answers->front().c_str());
+      wipe(*answers);
+      if (Step step = judge("password", result); step != Step::refused) return step;
+      if (!offered(SSH_AUTH_METHOD_PASSWORD)) break;
+    }
+    return Step::refused;
+  }
+
+  std::string host() const {
+    char* value = nullptr;
+    if (ssh_options_get(session_, SSH_OPTIONS_HOST, &value) != SSH_OK || value == nullptr)
+      return "the host";
+    std::string text = server_text(value);
+    ssh_string_free_char(value);
+    return text;
+  }
+
+  static ErrorBody given_up() {
+    return ssh_failure(ErrorCode::auth_interaction_required,
+                       "the login was given up: the server's questions went unanswered");
   }
 
   std::expected<void, ErrorBody> interaction_required(std::string what) const {
@@ -198,7 +336,10 @@ class Login {
   ssh_session session_;
   const SshCredentials& credentials_;
   const std::string& username_;
+  LoginConversation* person_;
   int methods_ = 0;
+  int person_tries_ = 0;
+  bool stored_password_refused_ = false;
   bool partial_ = false;
   std::string tried_;
   ErrorBody failure_;
@@ -231,8 +372,9 @@ bool is_password_prompt(std::string_view prompt, bool echo) {
 
 std::expected<void, ErrorBody> authenticate(ssh_session session, ssh_key key,
                                             const SshCredentials& credentials,
-                                            const std::string& username) {
-  Login login(session, credentials, username);
+                                            const std::string& username,
+                                            LoginConversation* person) {
+  Login login(session, credentials, username, person);
   return login.run(key);
 }
 

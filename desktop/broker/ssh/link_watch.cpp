@@ -75,6 +75,12 @@ void keep_link_talking(ssh_session session, std::chrono::milliseconds dead_link_
   ssh_send_keepalive(session);
 }
 
+void send_keepalive_without_waiting(ssh_session session) {
+  ssh_set_blocking(session, 0);
+  ssh_send_keepalive(session);
+  ssh_set_blocking(session, 1);
+}
+
 ErrorBody link_lost(ssh_session session, std::chrono::milliseconds dead_link_after,
                     bool went_silent, const char* what) {
   std::string cause = went_silent

@@ -58,6 +58,12 @@ class LinkWatchdog {
 // Blocks until the answer comes or the session's timeout passes.
 void keep_link_talking(ssh_session session, std::chrono::milliseconds dead_link_after);
 
+// keepalive@openssh.com without waiting for the answer, for a loop that must not block on the
+// host. libssh keeps one global request pending: while it is, this call only reads what
+// arrived (which ends it) and sends nothing, so a caller that probes every interval sends at
+// most one keepalive per two calls. Leaves the session blocking.
+void send_keepalive_without_waiting(ssh_session session);
+
 // The connect_failed answer for a link that broke or went silent while `what` ran.
 [[nodiscard]] ErrorBody link_lost(ssh_session session, std::chrono::milliseconds dead_link_after,
                                   bool went_silent, const char* what);

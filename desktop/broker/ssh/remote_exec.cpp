@@ -3,7 +3,6 @@
 #include <libssh/callbacks.h>
 #include <poll.h>
 
-#include <array>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "desktop/broker/ssh/libssh_handles.h"
 #include "desktop/broker/ssh/link_watch.h"
 #include "desktop/broker/ssh/request_stop.h"
+#include "desktop/broker/ssh/signal_names.h"
 #include "desktop/broker/ssh/ssh_connection.h"
 #include "desktop/broker/ssh/ssh_error.h"
 #include "protocol/capped_text.h"
@@ -24,31 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds signal_grace{2};
 // The event loop wakes at least this often to look at the clock.
 constexpr std::chrono::milliseconds poll_slice{200};
-
-// The signal names of the exit-signal message (RFC 4254 §6.10) and their Linux numbers.
-int signal_number(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, int>, 15> numbers{{
-      {"HUP", 1},
-      {"INT", 2},
-      {"QUIT", 3},
-      {"ILL", 4},
-      {"TRAP", 5},
-      {"ABRT", 6},
-      {"BUS", 7},
-      {"FPE", 8},
-      {"KILL", 9},
-      {"USR1", 10},
-      {"SEGV", 11},
-      {"USR2", 12},
-      {"PIPE", 13},
-      {"ALRM", 14},
-      {"TERM", 15},
-  }};
-  for (const auto& [known, number] : numbers) {
-    if (known == name) return number;
-  }
-  return -1;
-}
 
 struct ChannelState {
   OutputCapture out{remote_stream_limit};
@@ -90,12 +65,6 @@ ErrorBody connection_lost(ssh_session session) {
   return ssh_failure(ErrorCode::connect_failed,
                      std::string("the connection broke while the command ran: ") +
                          ssh_get_error(session) + "; the command's outcome is unknown");
-}
-
-OwnedChannel open_session_channel(ssh_session session) {
-  OwnedChannel channel(ssh_channel_new(session));
-  if (channel && ssh_channel_open_session(channel.get()) != SSH_OK) channel.reset();
-  return channel;
 }
 
 std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, OwnedChannel channel,

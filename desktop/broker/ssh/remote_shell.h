@@ -32,14 +32,17 @@ class LoginConversation {
   [[nodiscard]] virtual std::optional<std::vector<std::string>> answer(
       const std::string& name, const std::string& instruction,
       const std::vector<LoginPrompt>& prompts) = 0;
-  // A host key the vault does not hold yet, or one that differs from the key it holds
-  // (`previous` then has the stored key's facts). True when the person trusts `offered` here
-  // (with the master password, as `hostkey trust`); the caller then stores it.
+  // A host key the vault does not hold yet, one that differs from the key it holds (`previous`
+  // then has the stored key's facts), or one a person rejected before. True when the person
+  // trusts `offered` here (with the master password, as `hostkey trust`); the caller then
+  // stores it (and forgets an earlier rejection of it).
   [[nodiscard]] virtual bool trust_host_key(const HostKeyFacts& offered,
                                             const std::optional<HostKeyFacts>& previous) = 0;
 };
 
 struct RemoteShellRequest {
+  // target.dead_link_after bounds how long the host may stay silent before the shell ends as
+  // lost (keepalives keep a live but quiet host talking); max_duration does not apply.
   SshTarget target;
   SshCredentials credentials;
   TrustedHostKeys keys;
@@ -51,8 +54,8 @@ struct RemoteShellRequest {
 // (the vault's key, agent and password, then `conversation`), asks for a pty and starts the
 // login shell. The shell's channel is driven by a thread of its own, which keeps the
 // connection alive and ends a terminal whose host has gone away within about a minute. Fails
-// with the codes exec fails with; a host key the person did not trust is hostkey_unknown or
-// hostkey_mismatch.
+// with the codes exec fails with; a host key the person did not trust is hostkey_unknown,
+// hostkey_mismatch or hostkey_rejected; a `term` that names no terminal type is bad_request.
 [[nodiscard]] std::expected<std::unique_ptr<TerminalBackend>, ErrorBody> open_remote_shell(
     const RemoteShellRequest& request, LoginConversation& conversation);
 

@@ -1,6 +1,7 @@
 #include "desktop/broker/ssh/ssh_connection.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,7 @@
 #include "desktop/broker/ssh/host_key_check.h"
 #include "desktop/broker/ssh/link_watch.h"
 #include "desktop/broker/ssh/private_key.h"
+#include "desktop/broker/ssh/remote_shell.h"
 #include "desktop/broker/ssh/ssh_error.h"
 #include "desktop/broker/ssh/tcp_connect.h"
 
@@ -106,12 +108,33 @@ bool has_credential(const SshCredentials& credentials) {
   return credentials.private_key || credentials.password || credentials.agent == UseAgent::yes;
 }
 
-}  // namespace
+// The host key check, with the person's word on a key not yet trusted when one is at hand.
+std::expected<void, ErrorBody> judge_host_key(const HostKeyFacts& presented,
+                                              const TrustedHostKeys& keys,
+                                              const std::string& endpoint,
+                                              LoginConversation* person) {
+  auto trusted = check_host_key(presented, keys, endpoint);
+  if (trusted || person == nullptr) return trusted;
+  const std::string& code = trusted.error().code;
+  if (code != info_for(ErrorCode::hostkey_unknown).name &&
+      code != info_for(ErrorCode::hostkey_mismatch).name &&
+      code != info_for(ErrorCode::hostkey_rejected).name) {
+    return trusted;
+  }
+  std::optional<HostKeyFacts> previous;
+  for (const std::string& line : keys.accepted) {
+    previous = parse_host_key_line(line);
+    if (previous) break;
+  }
+  if (person->trust_host_key(presented, previous)) return {};
+  return trusted;
+}
 
-std::expected<OwnedSession, ErrorBody> open_ssh_session(const SshTarget& target,
-                                                        const SshCredentials& credentials,
-                                                        const TrustedHostKeys& keys) {
-  if (!has_credential(credentials)) {
+std::expected<OwnedSession, ErrorBody> open_session(const SshTarget& target,
+                                                    const SshCredentials& credentials,
+                                                    const TrustedHostKeys& keys,
+                                                    LoginConversation* person) {
+  if (person == nullptr && !has_credential(credentials)) {
     return std::unexpected(ssh_failure(
         ErrorCode::credential_missing,
         "no password, key or agent is set for this host; a person must add a credential"));
@@ -126,13 +149,14 @@ std::expected<OwnedSession, ErrorBody> open_ssh_session(const SshTarget& target,
   if (!session) return std::unexpected(session.error());
   auto presented = read_server_host_key(session->get());
   if (!presented) return std::unexpected(presented.error());
-  if (auto trusted = check_host_key(*presented, keys, endpoint_of(target)); !trusted) {
+  if (auto trusted = judge_host_key(*presented, keys, endpoint_of(target), person); !trusted) {
     return std::unexpected(trusted.error());
   }
   if (!set_timeout(session->get(), login_budget)) {
     return std::unexpected(internal_failure(session->get(), "cannot set the SSH timeout"));
   }
-  if (auto login = authenticate(session->get(), key.get(), credentials, target.username); !login) {
+  if (auto login = authenticate(session->get(), key.get(), credentials, target.username, person);
+      !login) {
     return std::unexpected(login.error());
   }
   // Every later wait on the server (a channel, an SFTP answer, a keepalive) ends when the
@@ -141,6 +165,27 @@ std::expected<OwnedSession, ErrorBody> open_ssh_session(const SshTarget& target,
     return std::unexpected(internal_failure(session->get(), "cannot set the SSH timeout"));
   }
   return session;
+}
+
+}  // namespace
+
+std::expected<OwnedSession, ErrorBody> open_ssh_session(const SshTarget& target,
+                                                        const SshCredentials& credentials,
+                                                        const TrustedHostKeys& keys) {
+  return open_session(target, credentials, keys, nullptr);
+}
+
+std::expected<OwnedSession, ErrorBody> open_attended_ssh_session(const SshTarget& target,
+                                                                 const SshCredentials& credentials,
+                                                                 const TrustedHostKeys& keys,
+                                                                 LoginConversation& conversation) {
+  return open_session(target, credentials, keys, &conversation);
+}
+
+OwnedChannel open_session_channel(ssh_session session) {
+  OwnedChannel channel(ssh_channel_new(session));
+  if (channel && ssh_channel_open_session(channel.get()) != SSH_OK) channel.reset();
+  return channel;
 }
 
 std::expected<HostKeyFacts, ErrorBody> fetch_host_key(const SshTarget& target) {

@@ -1,6 +1,5 @@
 #include "desktop/broker/ssh/warm_connections.h"
 
-#include <libssh/server.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -21,14 +20,6 @@ bool still_up(ssh_session session) {
   pollfd socket_state{ssh_get_fd(session), POLLRDHUP, 0};
   if (::poll(&socket_state, 1, 0) < 0) return false;
   return (socket_state.revents & (POLLERR | POLLHUP | POLLRDHUP | POLLNVAL)) == 0;
-}
-
-// keepalive@openssh.com without waiting for the answer. libssh keeps one global request
-// pending: while it is, this call only reads what arrived (which ends it) and sends nothing.
-void keepalive_without_waiting(ssh_session session) {
-  ssh_set_blocking(session, 0);
-  ssh_send_keepalive(session);
-  ssh_set_blocking(session, 1);
 }
 
 }  // namespace
@@ -158,12 +149,12 @@ bool WarmConnections::probe(Idle& idle, Clock::time_point now) {
   if (idle.probe_sent) {
     // No answer in a whole interval: the host is gone or hung.
     if (host_data_segments(socket_fd) == idle.segments_at_probe) return false;
-    keepalive_without_waiting(idle.session.get());  // reads the answer
+    send_keepalive_without_waiting(idle.session.get());  // reads the answer
     idle.probe_sent = false;
   }
   if (host_quiet_for(socket_fd) >= idle.probe_every) {
     idle.segments_at_probe = host_data_segments(socket_fd);
-    keepalive_without_waiting(idle.session.get());
+    send_keepalive_without_waiting(idle.session.get());
     idle.probe_sent = true;
   }
   idle.next_probe = now + idle.probe_every;

@@ -10,6 +10,7 @@
 #include "desktop/front/runner/local_exec.h"
 #include "desktop/front/runner/local_transfer.h"
 #include "desktop/front/session/download_target.h"
+#include "desktop/front/session/front_terminals.h"
 #include "desktop/front/session/personal_broker.h"
 #include "desktop/shared/link/broker_connection.h"
 #include "desktop/shared/link/descriptor_frames.h"
@@ -46,6 +47,11 @@ class FrontSession {
     if (!hello) {
       context_.log.write("connection from pid " + std::to_string(pid_) +
                          " dropped before its Hello: " + hello.error().text());
+      return;
+    }
+    if (asks_for_terminal(hello->view())) {
+      if (context_.serve_terminal != nullptr)
+        context_.serve_terminal(std::move(socket_), context_, pid_, std::move(*hello));
       return;
     }
     if (!open_broker()) return;

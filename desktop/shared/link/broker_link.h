@@ -7,6 +7,8 @@
 //   {"kind":"command","args":[...],"descriptors":[0,1,2,...],"terminal":T}  one of the
 //       person's commands, with the person's descriptors attached (SCM_RIGHTS) in the order of
 //       their numbers; the broker answers {"exit":N} when it is over.
+//   {"kind":"terminal"}  a terminal's client, or the front about its LOCAL terminals: the
+//       rest is carried to the person's service (desktop/broker/terminal_access/).
 #pragma once
 
 #include <cstdint>

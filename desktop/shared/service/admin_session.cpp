@@ -23,7 +23,7 @@ constexpr std::uint32_t max_admin_request_bytes = 64 * 1024;
 // The person may be slow to type, but the command reads the password before it connects.
 constexpr auto admin_frame_wait = 30s;
 
-std::string status_answer(const VaultStatus& status) {
+std::string status_answer(const VaultStatus& status, std::size_t terminals) {
   JsonWriter writer;
   writer.begin_object()
       .key("ok")
@@ -33,7 +33,9 @@ std::string status_answer(const VaultStatus& status) {
       .key("appLocked")
       .boolean(status.app_locked)
       .key("idleLockSeconds")
-      .unsigned_integer(status.idle_lock_seconds);
+      .unsigned_integer(status.idle_lock_seconds)
+      .key("terminals")
+      .unsigned_integer(terminals);
   if (status.unlock_refused) writer.key("unlockRefused").string(*status.unlock_refused);
   writer.end_object();
   return writer.text();
@@ -45,6 +47,10 @@ std::string failure_answer(std::string_view error) {
   return writer.text();
 }
 
+std::size_t open_terminals(ServiceContext& context) {
+  return context.terminals != nullptr ? context.terminals->list().size() : 0;
+}
+
 // The answer to the request; nothing for {"op":"console"}, which the connection becomes.
 std::optional<std::string> answer(const PaddedPayload& frame, ServiceContext& context, pid_t pid) {
   ParsedObject parsed;
@@ -54,7 +60,7 @@ std::optional<std::string> answer(const PaddedPayload& frame, ServiceContext& co
   auto op = reader->string("op");
   if (!op || !*op) return failure_answer("\"op\" must be a string");
   std::string who = " (pid " + std::to_string(pid) + ")";
-  if (**op == "status") return status_answer(context.vault.status());
+  if (**op == "status") return status_answer(context.vault.status(), open_terminals(context));
   if (**op == "console") return std::nullopt;
   if (**op == "lock") {
     auto all = reader->boolean("all");
@@ -62,7 +68,7 @@ std::optional<std::string> answer(const PaddedPayload& frame, ServiceContext& co
     context.vault.lock(all->value_or(false));
     context.log.write("lock requested" + who);
     context.approvals.settle_all_locked();  // nothing waiting for approval runs after a lock
-    return status_answer(context.vault.status());
+    return status_answer(context.vault.status(), open_terminals(context));
   }
   if (**op == "unlock" || **op == "reload") {
     bool reload = **op == "reload";
@@ -75,9 +81,23 @@ std::optional<std::string> answer(const PaddedPayload& frame, ServiceContext& co
       context.log.write("unlock refused" + who + ": " + unlocked.error());
       return failure_answer(unlocked.error());
     }
-    return status_answer(context.vault.status());
+    return status_answer(context.vault.status(), open_terminals(context));
   }
   return failure_answer("unknown op " + **op);
+}
+
+// The broker's opening of a client's terminal connection, {"op":"terminal","pid":P}: the
+// client's pid.
+std::optional<pid_t> terminal_client_pid(const PaddedPayload& frame) {
+  ParsedObject parsed;
+  if (!parse_admin_request(frame, parsed)) return std::nullopt;
+  auto reader = ObjectReader::over(parsed.object);
+  if (!reader) return std::nullopt;
+  auto op = reader->string("op");
+  if (!op || !*op || **op != "terminal") return std::nullopt;
+  auto pid = reader->unsigned_integer("pid");
+  if (!pid || !*pid || **pid > 0x7fffffff) return pid_t{0};
+  return static_cast<pid_t>(**pid);
 }
 
 }  // namespace
@@ -97,6 +117,12 @@ void serve_admin_connection(UniqueFd socket, ServiceContext& context) {
   if (!frame) {
     context.log.write("admin connection from pid " + std::to_string(peer.pid) +
                       " dropped: " + frame.error().text());
+    return;
+  }
+  if (auto terminal_client = terminal_client_pid(*frame)) {
+    sodium_memzero(frame->bytes.get(), frame->size);
+    if (context.serve_terminal != nullptr)
+      context.serve_terminal(std::move(socket), context, *terminal_client, std::nullopt);
     return;
   }
   auto reply = answer(*frame, context, peer.pid);

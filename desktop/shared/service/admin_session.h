@@ -7,8 +7,11 @@
 //   {"op":"reload","password":"…"}       after a change: reopens the vault if it is open
 //   {"op":"lock","all":false}            "all": refuse every request until the next unlock
 //   {"op":"console"}                     stays open: a console (approval_events.h)
+//   {"op":"terminal","pid":P}            from the broker: a client's terminal connection
+//                                        follows (desktop/broker/terminal_access/)
 // Answers: {"ok":true,"state":"needs_setup|locked|unlocked|key_lost","appLocked":false,
-// "idleLockSeconds":3600[,"unlockRefused":"…"]}, or {"ok":false,"error":"…"}.
+// "idleLockSeconds":3600,"terminals":N[,"unlockRefused":"…"]} (N: the open SSH terminals), or
+// {"ok":false,"error":"…"}.
 #pragma once
 
 #include "desktop/shared/service/service_context.h"

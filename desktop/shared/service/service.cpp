@@ -15,6 +15,7 @@
 #include "desktop/broker/vault/foreign_code_check.h"
 #include "desktop/broker/vault/process_guard.h"
 #include "desktop/broker/vault/stale_temporaries.h"
+#include "desktop/front/session/front_terminals.h"
 #include "desktop/front/session/personal_broker.h"
 #include "desktop/shared/link/broker_address.h"
 #include "desktop/shared/service/accept_loop.h"
@@ -24,6 +25,7 @@
 #include "desktop/shared/service/marker_file.h"
 #include "desktop/shared/service/service_paths.h"
 #include "desktop/shared/service/signal_handlers.h"
+#include "desktop/shared/service/terminal_audit.h"
 #include "desktop/shared/service/vault_keeper.h"
 #include "desktop/shared/service/worker_pool.h"
 #include "protocol/data_dir.h"
@@ -116,7 +118,7 @@ std::jthread watch_broker(const StopSignal& stop) {
 
 }  // namespace
 
-int run_service(ServiceMode mode) {
+int run_service(ServiceMode mode, TerminalServer serve_terminal) {
   // Before anything could hold a secret: no core file, no ptrace, no /proc/PID/mem.
   auto hardened = harden_process();
   Environment environment = Environment::from_process();
@@ -235,6 +237,17 @@ int run_service(ServiceMode mode) {
   context.in_broker = mode == ServiceMode::in_broker;
   context.broker = broker;
   if (personal) context.personal_broker = &*personal;
+  context.data_dir = paths.data_dir;
+  context.serve_terminal = serve_terminal;
+  // SSH terminals live in the person's service, LOCAL ones in the front; their ids tell them
+  // apart. The audit is the person's service's: the front reports its terminals' events.
+  TerminalRegistry terminals(context.in_broker ? "s" : "l", [&context](const TerminalEvent& event) {
+    if (context.in_broker)
+      record_terminal_event(context, event);
+    else
+      report_terminal_event(context, event);
+  });
+  context.terminals = &terminals;
   if (context.broker) log.write("requests go to the broker at " + context.broker->socket);
   // Started by pendrel, the service outlives the directory pendrel ran in; it must not keep
   // that directory busy. Every path it uses is absolute by now.
@@ -251,6 +264,8 @@ int run_service(ServiceMode mode) {
       admin->socket.reset();
     }
     log.write("stopping");
+    // Their clients are told, and get their terminals back.
+    terminals.end_all("the service stopped");
     if (!pool.wait_idle(stop_wait)) {
       log.write("requests still running after " + std::to_string(stop_wait.count()) +
                 " s; ending them");

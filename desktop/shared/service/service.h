@@ -1,6 +1,8 @@
 // The service as a whole: from finding the data directory to the clean stop.
 #pragma once
 
+#include "desktop/shared/service/service_context.h"
+
 namespace pendrel::desktop {
 
 enum class ServiceMode {
@@ -17,6 +19,7 @@ inline constexpr unsigned max_concurrent_connections = 64;
 // a clean stop, and at once when another instance already serves the data directory; 1 when
 // the data directory cannot be found or prepared. When the socket cannot be opened it writes
 // run/cli.unavailable and keeps running (without a socket) until it is stopped.
-[[nodiscard]] int run_service(ServiceMode mode);
+// `serve_terminal` serves the connections that ask for a terminal (none: they are refused).
+[[nodiscard]] int run_service(ServiceMode mode, TerminalServer serve_terminal = nullptr);
 
 }  // namespace pendrel::desktop

@@ -97,8 +97,13 @@ TerminalInfo Terminal::info() const {
 void Terminal::attach(UniqueFd client, WindowSize size, pid_t client_pid) {
   {
     std::lock_guard lock(mutex_);
-    pending_->attach = Pending::Attach{std::move(client), size, client_pid};
+    if (!ended_) {
+      pending_->attach = Pending::Attach{std::move(client), size, client_pid};
+      client.reset();
+    }
   }
+  // The shell ended meanwhile: the client learns how, instead of waiting for nothing.
+  if (client) send_within(client.get(), ended_frame(final_ending_), farewell_wait_ms);
   std::uint64_t one = 1;
   (void)::write(wake_.get(), &one, sizeof one);
 }
@@ -145,10 +150,6 @@ std::uint64_t Terminal::watch_output(OutputWatcher watcher) {
 void Terminal::stop_watching(std::uint64_t id) {
   std::lock_guard lock(mutex_);
   watchers_.erase(id);
-}
-
-std::optional<bool> Terminal::shell_in_foreground() const {
-  return backend_->shell_in_foreground();
 }
 
 void Terminal::run() {
@@ -317,13 +318,22 @@ void Terminal::run() {
       if (::poll(&entry, 1, 0) <= 0) break;
     }
     ShellEnding ending = backend_->ending();
-    if (!ending.exit_status && ending.reason.empty() && hang_up_reason)
-      ending.reason = *hang_up_reason;
+    // Ended by the service (it stops, or the person closed it): that is the reason, whatever
+    // the shell made of its hang-up.
+    if (hang_up_reason) ending.reason = *hang_up_reason;
     if (client) {
       send_within(client.get(), out + ended_frame(ending), farewell_wait_ms);
       let_go(TerminalEventKind::detached);
     }
-    ended_ = true;
+    std::optional<Pending::Attach> late;
+    {
+      std::lock_guard lock(mutex_);
+      final_ending_ = ending;
+      ended_ = true;
+      late = std::move(pending_->attach);
+      pending_->attach.reset();
+    }
+    if (late) send_within(late->client.get(), ended_frame(ending), farewell_wait_ms);
     if (events_) {
       TerminalEvent event{TerminalEventKind::closed, info(), 0, since(opened), ending};
       events_(event);

@@ -69,6 +69,11 @@ class Terminal {
   void write_input(std::string bytes);
 
   [[nodiscard]] ScannerState scanner_state() const;
+  // The backend's answer: for a local pty whether the shell itself is in the foreground;
+  // nothing over SSH.
+  [[nodiscard]] std::optional<bool> shell_in_foreground() const {
+    return backend_->shell_in_foreground();
+  }
   // Whether the person typed something since their last Enter.
   [[nodiscard]] bool person_mid_line() const;
   [[nodiscard]] std::chrono::steady_clock::time_point last_output() const;
@@ -76,10 +81,8 @@ class Terminal {
   [[nodiscard]] std::uint64_t watch_output(OutputWatcher watcher);
   void stop_watching(std::uint64_t id);
 
-  // For an agent's command (terminal_exec.h): whether the shell is the pty's foreground
-  // process group (unknown over SSH), and one command at a time: claim fails while another
-  // holds the terminal.
-  [[nodiscard]] std::optional<bool> shell_in_foreground() const;
+  // For an agent's command (terminal_exec.h): one at a time, a claim fails while another holds
+  // the terminal.
   [[nodiscard]] bool claim_for_agent() { return !agent_command_.exchange(true); }
   void release_from_agent() { agent_command_ = false; }
 
@@ -103,6 +106,7 @@ class Terminal {
   std::map<std::uint64_t, OutputWatcher> watchers_;
   std::uint64_t next_watcher_ = 1;
   std::atomic<bool> ended_{false};
+  ShellEnding final_ending_;  // once ended_
   std::atomic<bool> agent_command_{false};
   std::thread thread_;
 };

@@ -37,6 +37,15 @@ std::vector<std::shared_ptr<Terminal>> TerminalRegistry::open_terminals() {
   return terminals_;
 }
 
+std::shared_ptr<Terminal> TerminalRegistry::latest_attached(std::string_view host_id) {
+  auto terminals = open_terminals();
+  for (auto it = terminals.rbegin(); it != terminals.rend(); ++it) {
+    TerminalInfo info = (*it)->info();
+    if (info.host_id == host_id && info.attached) return *it;
+  }
+  return nullptr;
+}
+
 std::vector<TerminalInfo> TerminalRegistry::list() {
   std::vector<TerminalInfo> infos;
   for (const auto& terminal : open_terminals())

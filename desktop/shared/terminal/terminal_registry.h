@@ -29,6 +29,9 @@ class TerminalRegistry {
   // The open terminals, oldest first.
   [[nodiscard]] std::vector<std::shared_ptr<Terminal>> open_terminals();
   [[nodiscard]] std::vector<TerminalInfo> list();
+  // The most recently opened terminal of `host_id` that has a client attached, for a command
+  // typed into it on pendrel's behalf; nothing when there is none.
+  [[nodiscard]] std::shared_ptr<Terminal> latest_attached(std::string_view host_id);
   [[nodiscard]] bool owns(std::string_view id) const { return id.starts_with(prefix_); }
 
   // Hangs every terminal up, tells each client `reason`, and waits for them all.

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "desktop/shared/terminal/output_ring.h"
 #include "desktop/shared/terminal/stream_scanner.h"
@@ -200,6 +201,16 @@ TEST(Terminal, ReplaysTakesOverAndEnds) {
   ASSERT_FALSE(end.empty());
   EXPECT_EQ(end.back().kind, TerminalFrameKind::ended);
   EXPECT_EQ(ending_of(end.back().body).exit_status, 7);
+  // A client that comes after the end learns it too, rather than waiting for nothing.
+  while (!terminal->ended())
+    std::this_thread::yield();
+  auto late = socket_pair();
+  terminal->attach(UniqueFd(late[1]), {30, 100}, 3);
+  auto told_late = read_frames(
+      late[0], [](const TerminalFrame& frame) { return frame.kind == TerminalFrameKind::ended; });
+  ASSERT_FALSE(told_late.empty());
+  EXPECT_EQ(ending_of(told_late.back().body).exit_status, 7);
+  ::close(late[0]);
   terminal.reset();
   registry.end_all("done");
   std::lock_guard lock(events_mutex);
