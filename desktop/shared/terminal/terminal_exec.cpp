@@ -20,9 +20,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 
-// A terminal that has just printed is given this long to fall quiet before it is busy, and a
-// finished command this long for the prompt to come back, so that commands sent one after the
-// other find it ready.
+// A terminal is given this long to show that its shell waits at its prompt (output falling
+// quiet, a prompt being drawn) before it is busy, and a finished command this long for the
+// prompt to come back, so that commands sent one after the other find it ready.
 constexpr auto settle_time = 1s;
 // A local shell back in the foreground this long without the end mark: the person's Ctrl-C
 // ended the command, in a shell that gives no prompt signal of its own. The end mark is written
@@ -113,7 +113,7 @@ struct Capture {
 
 enum class Interruption { none, caller_gone, stopping };
 
-// Waits up to `time` while `busy` says the terminal is not ready yet; what cut the wait short.
+// Waits up to `time` while `still_busy()` holds; what cut the wait short, if anything.
 template <typename StillBusy>
 Interruption wait_while(StillBusy still_busy, Clock::duration time, TerminalExecWatch watch) {
   const auto deadline = Clock::now() + time;
@@ -186,15 +186,16 @@ TerminalExecOutcome exec_in_terminal(TerminalRegistry& terminals, std::string_vi
     return fail(ErrorCode::terminal_busy,
                 terminal_name(info) +
                     " is busy: " + std::string(busy_reason_text(BusyReason::agent_command)));
-  // Output that has only just stopped (a prompt being drawn) is waited out; every other sign
-  // of a busy terminal answers at once, and nothing is typed.
-  BusyReason reason = check_busy(facts_of(terminal));
-  if (reason == BusyReason::output_flowing) {
-    auto why = wait_while(
-        [&] { return (reason = check_busy(facts_of(terminal))) == BusyReason::output_flowing; },
-        settle_time, watch);
-    if (why != Interruption::none) return interrupted(why);
-  }
+  // A shell between two commands (the person's Enter taken, the prompt not yet drawn) is
+  // given a moment to show where it stands; the person's half-typed line is theirs at once.
+  // Nothing is typed into a terminal that stays busy.
+  BusyReason reason = BusyReason::none;
+  auto still_busy = [&] {
+    reason = check_busy(facts_of(terminal));
+    return reason != BusyReason::none && reason != BusyReason::person_typing;
+  };
+  if (auto why = wait_while(still_busy, settle_time, watch); why != Interruption::none)
+    return interrupted(why);
   if (reason != BusyReason::none)
     return fail(ErrorCode::terminal_busy,
                 terminal_name(info) + " is busy: " + std::string(busy_reason_text(reason)));
