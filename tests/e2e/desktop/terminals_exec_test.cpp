@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "desktop_scene.h"
+#include "ssh_scene.h"
 #include "support/test_broker.h"
 
 namespace pendrel::testing {
@@ -211,6 +212,41 @@ TEST_F(ExecInTerminal, NeedsAnAttachedTerminalAndPassesTheRulesFirst) {
   EXPECT_NE(unattached.out.find("no one is attached to the open terminals of here (l1)"),
             std::string::npos)
       << unattached.out;
+}
+
+class ExecInSshTerminal : public SshScene {};
+
+TEST_F(ExecInSshTerminal, TypesOnlyWhereTheShellSignalsItsPromptAndAnswersFromTheOutput) {
+  add_key_host("web");
+  trust_host_key("web");
+  start_service();
+  auto env = scene.env;
+  env["TERM"] = "xterm";
+  PersonAtTerminal person(env, {"term", "web"});
+  ASSERT_TRUE(person.sees("Master password or PIN: ")) << person.shown;
+  person.types(std::string(ssh_master) + "\r");
+  ASSERT_TRUE(person.sees("Ctrl-\\ detaches")) << person.shown;
+  ASSERT_TRUE(person.runs("cd /tmp; echo ready-$((6*7))", "ready-42")) << person.shown;
+
+  // The test user's sh asks for no bracketed paste and marks no prompt: over SSH nothing then
+  // says that it waits for a line.
+  RunResult silent = scene.pendrel({"exec", "--terminal", "web", "echo typed-$((1+1))"});
+  EXPECT_NE(silent.out.find("terminal_busy"), std::string::npos) << silent.out;
+  EXPECT_NE(silent.out.find("no sign of waiting at its prompt"), std::string::npos) << silent.out;
+
+  ASSERT_TRUE(person.runs("exec bash --norc; echo never", "$ ")) << person.shown;
+  ASSERT_TRUE(person.runs("export KEPT=person; echo bash-$((3*3))", "bash-9")) << person.shown;
+  RunResult answer = scene.pendrel(
+      {"exec", "--terminal", "web", "echo \"$KEPT in $(pwd)\"; echo err >&2; cd /; exit 3"});
+  EXPECT_EQ(answer.exit_code, 3) << answer.out << answer.err;
+  EXPECT_NE(answer.out.find(R"("stdout":"person in /tmp\nerr\n","stderr":"")"), std::string::npos)
+      << answer.out;
+  EXPECT_TRUE(person.sees("person in /tmp\r\nerr\r\n")) << person.shown;
+  EXPECT_TRUE(person.runs("echo \"still in $(pwd)\"", "still in /tmp")) << person.shown;
+  EXPECT_EQ(person.shown.find("typed-2"), std::string::npos);
+  std::string audit = scene.audit();
+  EXPECT_NE(audit.find(R"("terminal":"s1","outcome":"ok","exitCode":3)"), std::string::npos)
+      << audit;
 }
 
 }  // namespace
