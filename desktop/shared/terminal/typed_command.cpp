@@ -10,6 +10,11 @@ namespace {
 // Not exported: the variable that gathers a long script lives in the terminal's shell and its
 // subshell only, and is removed once the command ran.
 constexpr std::string_view script_variable = "__pendrel";
+// A command longer than this is not given to sh as an argument: Linux bounds one argument at
+// 128 KiB, and other systems their whole argument list.
+constexpr std::size_t max_argument_bytes = 64 * 1024;
+// Lines of a long script gathered in a block before the block joins the whole.
+constexpr std::size_t pieces_per_block = 32;
 
 bool is_printable_ascii(unsigned char byte) {
   return byte >= 0x20 && byte <= 0x7e;
@@ -63,36 +68,39 @@ std::string framed(const LineFrame& frame, std::string_view body) {
   return line;
 }
 
-// The line that runs the script given by `script_setup` and `script_word`, between the marks.
-// The subshell keeps cd and export from the terminal's shell; `command cat` gives the command a
-// pipe (no pager, no colours), as an exec without a terminal has, whatever `cat` is aliased to.
-std::string run_line_body(std::string_view nonce, std::string_view script_setup,
-                          std::string_view script_word, bool option_like, std::string_view after) {
+// The line that runs the command with `runner` (which merges stderr and reads /dev/null)
+// between the marks. The subshell keeps cd and export from the terminal's shell; `command cat`
+// gives the command a pipe (no pager, no colours), as an exec without a terminal has, whatever
+// `cat` is aliased to.
+std::string run_line_body(std::string_view nonce, std::string_view runner, std::string_view after) {
   std::string body = " (printf '\\033]7337;S;";
   body += nonce;
   body += "\\007'; ";
-  body += script_setup;
-  body += option_like ? "sh -c -- " : "sh -c ";
-  body += script_word;
-  body += " </dev/null 2>&1; printf '\\033]7337;E;";
+  body += runner;
+  body += "; printf '\\033]7337;E;";
   body += nonce;
   body += ";%d\\007' $?) | command cat";
   body += after;
   return body;
 }
 
-// Decodes the format in the subshell into the variable; the trailing x keeps the script's own
-// trailing newlines, which a command substitution would drop, and is cut off again.
-std::string decoding_step(std::string_view format_word) {
-  std::string step(script_variable);
-  step += "=$(printf ";
-  step += format_word;
-  step += "; printf x); ";
-  return step;
+std::string sh_c_runner(std::string_view script_word, bool option_like) {
+  return std::string(option_like ? "sh -c -- " : "sh -c ") + std::string(script_word) +
+         " </dev/null 2>&1";
 }
 
-std::string decoded_script_word() {
-  return "\"${" + std::string(script_variable) + "%x}\"";
+// Decodes the format in the subshell into the variable and runs it with sh -c; the trailing x
+// keeps the script's own trailing newlines, which a command substitution would drop.
+std::string decoding_runner(std::string_view format_word, bool option_like) {
+  std::string variable(script_variable);
+  return variable + "=$(printf " + std::string(format_word) + "; printf x); " +
+         sh_c_runner("\"${" + variable + "%x}\"", option_like);
+}
+
+// A script too long to be one argument (the kernel bounds each to 128 KiB) is read by sh from
+// a pipe on descriptor 3, its standard input still /dev/null.
+std::string piped_runner(std::string_view format_word) {
+  return "printf " + std::string(format_word) + " | sh /dev/fd/3 3<&0 </dev/null 2>&1";
 }
 
 }  // namespace
@@ -115,7 +123,8 @@ TypedCommand type_command(std::string_view command, std::string nonce, Bracketed
   for (char c : command)
     plain = plain && is_printable_ascii(static_cast<unsigned char>(c));
   if (plain) {
-    std::string body = run_line_body(typed.nonce, "", single_quoted(command), option_like, "");
+    std::string body =
+        run_line_body(typed.nonce, sh_c_runner(single_quoted(command), option_like), "");
     if (body.size() + frame_bytes <= max_typed_line_bytes) {
       typed.lines.push_back(framed(frame, body));
       return typed;
@@ -135,34 +144,48 @@ TypedCommand type_command(std::string_view command, std::string nonce, Bracketed
   for (const auto& token : tokens)
     format += token;
   format += '\'';
-  std::string inline_body =
-      run_line_body(typed.nonce, decoding_step(format), decoded_script_word(), option_like, "");
+  std::string inline_body = run_line_body(typed.nonce, decoding_runner(format, option_like), "");
   if (inline_body.size() + frame_bytes <= max_typed_line_bytes) {
     typed.lines.push_back(framed(frame, inline_body));
     return typed;
   }
 
-  // Too long for one line: the format is gathered in the variable a piece at a time, each
-  // piece on a line of its own, and the last line decodes and runs it.
-  const std::string first_head = " " + std::string(script_variable) + "='";
-  const std::string next_head =
-      " " + std::string(script_variable) + "=$" + std::string(script_variable) + "'";
-  const std::size_t room = max_typed_line_bytes - frame_bytes - next_head.size() - 1;
+  // Too long for one line: the format is gathered a piece per line and the last line decodes
+  // and runs it. Pieces go into a block variable, and each full block onto the whole: a shell
+  // copies a variable to append to it, and appending every piece to a megabyte would cost the
+  // square of the script's length.
+  const std::string whole(script_variable);
+  const std::string block = whole + "_b";
+  const std::string block_head = " " + block + "='";
+  const std::string next_head = " " + block + "=$" + block + "'";
+  const std::string first_prefix = " " + whole + "=;";
+  const std::string gather_prefix = " " + whole + "=$" + whole + "$" + block + ";";
+  const std::size_t room =
+      max_typed_line_bytes - frame_bytes - gather_prefix.size() - block_head.size() - 1;
   std::string piece;
+  std::size_t pieces = 0;
   auto flush = [&] {
-    const std::string& head = typed.lines.empty() ? first_head : next_head;
-    typed.lines.push_back(framed(frame, head + piece + "'"));
+    std::string body;
+    if (pieces % pieces_per_block == 0)
+      body = (pieces == 0 ? first_prefix : gather_prefix) + block_head;
+    else
+      body = next_head;
+    typed.lines.push_back(framed(frame, body + piece + "'"));
     piece.clear();
+    ++pieces;
   };
   for (const auto& token : tokens) {
     if (piece.size() + token.size() > room) flush();
     piece += token;
   }
-  if (!piece.empty() || typed.lines.empty()) flush();
-  const std::string variable_word = "\"$" + std::string(script_variable) + "\"";
+  if (!piece.empty() || pieces == 0) flush();
+  const std::string variable_word = "\"$" + whole + "$" + block + "\"";
   typed.lines.push_back(
-      framed(frame, run_line_body(typed.nonce, decoding_step(variable_word), decoded_script_word(),
-                                  option_like, "; unset " + std::string(script_variable))));
+      framed(frame, run_line_body(typed.nonce,
+                                  command.size() > max_argument_bytes
+                                      ? piped_runner(variable_word)
+                                      : decoding_runner(variable_word, option_like),
+                                  "; unset " + whole + " " + block)));
   return typed;
 }
 

@@ -37,7 +37,9 @@ struct TypedCommand {
 // ignores such lines. The terminal's shell reads none of the command's bytes as syntax: a
 // short command of printable ASCII is typed single-quoted, where the person reads it as is;
 // anything else travels as a printf format of printable ASCII (octal escapes for the other
-// bytes) that the subshell decodes, the exact bytes and trailing newlines included.
+// bytes) that the subshell decodes, the exact bytes and trailing newlines included. A script
+// longer than one argument may be (Linux: 128 KiB) is read by sh from a pipe instead, up to the
+// stdin limit and beyond.
 // `command` must not hold a NUL byte, which no shell argument can carry; the caller refuses it.
 [[nodiscard]] TypedCommand type_command(std::string_view command, std::string nonce,
                                         BracketedPaste paste);

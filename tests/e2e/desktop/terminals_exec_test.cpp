@@ -148,6 +148,19 @@ TEST_F(ExecInTerminal, RunsVisiblyInTheNewestTerminalAndLeavesTheShellAsItWas) {
                            "now in " + work.path() + " [unset]"))
       << person->shown;
 
+  // A --stdin script far longer than a terminal's input line goes in pieces, never refused.
+  std::string script = "# a script of 100 KB\n";
+  for (int i = 0; script.size() < 100'000; ++i)
+    script += ": 'line " + std::to_string(i) + " \"q\" $HOME `b` \\ \xC3\xA9\xE4\xB8\x96 %d'\n";
+  script += "printf 'it'\\''s %s\\n' \"done-$((6*7))\"\n";
+  RunResult long_script = run_pendrel({.args = {"exec", "--terminal", "here", "--stdin"},
+                                       .env = scene.env,
+                                       .stdin_data = script,
+                                       .timeout = 120s});
+  EXPECT_EQ(long_script.exit_code, 0) << long_script.out << long_script.err;
+  EXPECT_NE(long_script.out.find(R"("stdout":"it's done-42\n")"), std::string::npos)
+      << long_script.out;
+
   std::string audit = scene.audit();
   EXPECT_NE(audit.find(R"("kind":"exec")"), std::string::npos) << audit;
   EXPECT_NE(audit.find(R"("command":"echo out; echo err >&2; exit 3")"), std::string::npos)

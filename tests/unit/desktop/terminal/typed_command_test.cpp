@@ -193,7 +193,8 @@ TEST_P(TypedIntoAShell, RunsExactlyTheCommandInAChildShell) {
       {"control characters", "\x01\x03\x04\x08\t\x0b\x0c\x0e\x15\x17\x1a\x1c\x7f!"},
       {"UTF-8", "h\xC3\xA9llo \xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80"},
       {"a leading minus", "-n -e"},
-      {"100 KB", script_100k},
+      {"20 KB, in pieces", script_100k.substr(0, 20'000)},
+      {"100 KB, longer than an argument may be", script_100k},
   };
   for (const auto& payload : payloads) {
     auto answer = shell.run(printing(payload.text), paste);
