@@ -141,13 +141,14 @@ std::expected<int, AdminFailure> run_in_broker(const BrokerAddress& broker,
       handover->args.push_back("--front-version");
       handover->args.push_back(*front.version);
     }
-    if (front.running) {
-      handover->args.push_back("--front-terminals");
-      handover->args.push_back(std::to_string(count_front_terminals(data_dir).value_or(0)));
-    }
     if (front.unavailable_reason) {
       handover->args.push_back("--front-unavailable");
       handover->args.push_back(*front.unavailable_reason);
+    }
+    // Last: `status` reads the front's facts in this order.
+    if (front.running) {
+      handover->args.push_back("--front-terminals");
+      handover->args.push_back(std::to_string(count_front_terminals(data_dir).value_or(0)));
     }
   }
   auto socket = connect_to_broker(broker);

@@ -156,7 +156,9 @@ std::string request_line(const RequestFeed& feed) {
     line += "  " + terminal_safe(upload ? feed.local : feed.remote) + " -> " +
             terminal_safe(upload ? feed.remote : feed.local);
   }
+  if (!feed.terminal.empty()) line += "  terminal " + terminal_safe(feed.terminal);
   line += "  " + terminal_safe(feed.outcome);
+  if (!feed.reason.empty()) line += " (" + terminal_safe(feed.reason) + ")";
   if (feed.exit_code) line += " exit " + std::to_string(*feed.exit_code);
   line += "  " + std::to_string(feed.duration_ms) + " ms";
   if (!feed.rule.empty()) {

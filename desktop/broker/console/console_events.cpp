@@ -47,6 +47,8 @@ std::expected<ConsoleEvent, std::string> decode_request(simdjson::dom::object ob
   feed.command = text_of(*entry, "command");
   feed.local = text_of(*entry, "local");
   feed.remote = text_of(*entry, "remote");
+  feed.terminal = text_of(*entry, "terminal");
+  feed.reason = text_of(*entry, "reason");
   feed.outcome = text_of(*entry, "outcome");
   std::int64_t exit_code = 0;
   if (entry_object["exitCode"].get_int64().get(exit_code) == simdjson::SUCCESS)

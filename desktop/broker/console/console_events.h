@@ -26,6 +26,8 @@ struct RequestFeed {
   std::string command;
   std::string local;
   std::string remote;
+  std::string terminal;  // a terminal's id, and why it ended when it was cut off
+  std::string reason;
   std::string outcome;
   std::optional<std::int64_t> exit_code;
   std::uint64_t duration_ms = 0;

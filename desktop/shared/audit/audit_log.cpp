@@ -32,6 +32,7 @@ std::string audit_line(const AuditEntry& entry, const std::string& utc_time) {
   optional_text(json, "local", entry.local);
   optional_text(json, "remote", entry.remote);
   optional_text(json, "terminal", entry.terminal);
+  optional_text(json, "reason", entry.reason);
   json.key("outcome").string(entry.outcome);
   if (entry.exit_code) json.key("exitCode").integer(*entry.exit_code);
   if (entry.bytes) json.key("bytes").unsigned_integer(*entry.bytes);

@@ -22,8 +22,7 @@ struct AuditEntry {
   std::string command;  // exec
   std::string local;    // transfers
   std::string remote;
-  std::string terminal;  // a terminal's id, for its opening, attachments and end
-  std::string outcome;   // "ok" or the error code
+  std::string outcome;  // "ok" or the error code
   std::optional<std::int32_t> exit_code;
   std::optional<std::uint64_t> bytes;  // output or transferred bytes
   std::uint64_t duration_ms = 0;
@@ -31,12 +30,15 @@ struct AuditEntry {
   // How asking a person about the rule's match ended: "approved", "refused", "timed_out",
   // "detached", "locked", "caller_gone" or "stopping"; empty when nobody was asked.
   std::string approval;
+  std::string terminal;  // a terminal's id, for its opening, attachments and end
+  std::string reason;    // why a terminal ended without an exit status
 };
 
 // One line of the log, line feed included: {"time":…,"pid":…,"caller":[…],"kind":…,
-// "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"terminal":…,"outcome":…,"exitCode":…,
-// "bytes":…,"durationMs":…,"rule":…,"approval":…}. Empty texts, an empty caller list and absent
-// numbers are left out; "time", "pid", "kind", "outcome" and "durationMs" are always there.
+// "hostId":…,"hostName":…,"command":…,"local":…,"remote":…,"terminal":…,"reason":…,
+// "outcome":…,"exitCode":…,"bytes":…,"durationMs":…,"rule":…,"approval":…}. Empty texts, an empty
+// caller list and absent numbers are left out; "time", "pid", "kind", "outcome" and "durationMs"
+// are always there.
 [[nodiscard]] std::string audit_line(const AuditEntry& entry, const std::string& utc_time);
 
 // The audit log of one data directory: logs/audit.jsonl, rotated to audit.jsonl.1 … .5 at

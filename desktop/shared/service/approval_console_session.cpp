@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "desktop/shared/audit/utc_time.h"
 #include "desktop/shared/service/approval_events.h"
 #include "protocol/channel.h"
 #include "protocol/frame_reader.h"
@@ -39,12 +40,28 @@ class ConsoleSession {
       return;
     }
     context_.log.write("console attached (pid " + std::to_string(pid_) + ")");
+    show_open_terminals();
     std::string why = serve();
     context_.approvals.detach(link_);
     context_.log.write("console detached (pid " + std::to_string(pid_) + "): " + why);
   }
 
  private:
+  // The SSH terminals open before the console came, as the line of their opening; what
+  // happens to them later arrives as it happens.
+  void show_open_terminals() {
+    if (context_.terminals == nullptr) return;
+    for (const auto& terminal : context_.terminals->list()) {
+      AuditEntry entry;
+      entry.kind = "terminalOpen";
+      entry.host_id = terminal.host_id;
+      entry.host_name = terminal.host_name;
+      entry.terminal = terminal.id;
+      entry.outcome = terminal.attached ? "attached" : "detached";
+      (void)write_frame(socket_.get(), request_event(entry, utc_timestamp(terminal.opened)));
+    }
+  }
+
   // Until the console or the service goes; says why.
   std::string serve() {
     while (true) {

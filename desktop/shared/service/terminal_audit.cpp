@@ -48,7 +48,7 @@ AuditEntry terminal_audit_entry(const TerminalEvent& event) {
       entry.exit_code = *event.ending->exit_status;
     } else {
       entry.outcome = "ended";
-      entry.remote = event.ending->reason;  // why it was cut off
+      entry.reason = event.ending->reason;
     }
   }
   return entry;

@@ -186,6 +186,8 @@ TEST_F(Terminals, LocalShellThroughDetachReplayTakeOverAndExit) {
   auto listed = admin({"terminals", "--json"});
   EXPECT_NE(listed.out.find(R"("id":"l1","hostId")"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find(R"("attached":false)"), std::string::npos) << listed.out;
+  auto status = admin({"status"});
+  EXPECT_NE(status.out.find("open terminals: 1 (SSH 0, LOCAL 1"), std::string::npos) << status.out;
 
   // The next client sees what the shell wrote before, and a third one takes over from it.
   auto second = attached({"attach", "l1"});
