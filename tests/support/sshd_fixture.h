@@ -3,8 +3,8 @@
 //
 // The user is created on first use (root only): useradd, a random password kept in
 // /var/lib/pendrel-ssh-test/password (root-only), and the PAM services
-// /etc/pam.d/pendrel-ssh-test (the password) and pendrel-ssh-test-otp (a keyboard-interactive
-// question that is not a password prompt).
+// /etc/pam.d/pendrel-ssh-test (the password) and pendrel-ssh-test-question (a
+// keyboard-interactive question that is not a password prompt).
 // Without root the tests skip (skip_reason says why). Every server is stopped by its fixture.
 #pragma once
 

@@ -39,7 +39,9 @@ std::string status_json(const ServiceState& state, std::size_t hosts, const Sett
     writer.key("idleLockSeconds").unsigned_integer(vault->idle_lock_seconds);
     if (vault->unlock_refused) writer.key("unlockRefused").string(*vault->unlock_refused);
   }
-  writer.key("terminals").unsigned_integer(local_terminals + (vault ? vault->terminals : 0));
+  // A stopped service keeps no terminal.
+  if (state.running)
+    writer.key("terminals").unsigned_integer(local_terminals + (vault ? vault->terminals : 0));
   writer.end_object();
   return writer.take_line();
 }
@@ -66,9 +68,10 @@ std::string status_text(const ServiceState& state, std::size_t hosts, const Sett
     if (vault->unlock_refused) text += "will not unlock: " + *vault->unlock_refused + "\n";
   }
   std::size_t ssh_terminals = vault ? vault->terminals : 0;
-  text += "open terminals: " + std::to_string(ssh_terminals + local_terminals) + " (SSH " +
-          std::to_string(ssh_terminals) + ", LOCAL " + std::to_string(local_terminals) +
-          "; pendrel-desktop terminals lists them)\n";
+  if (state.running)
+    text += "open terminals: " + std::to_string(ssh_terminals + local_terminals) + " (SSH " +
+            std::to_string(ssh_terminals) + ", LOCAL " + std::to_string(local_terminals) +
+            "; pendrel-desktop terminals lists them)\n";
   return text;
 }
 

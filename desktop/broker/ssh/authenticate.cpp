@@ -168,6 +168,12 @@ class Login {
     return std::unexpected(failure_);
   }
 
+  // A prompt as the person sees it, and whether the server's own text asks for the password.
+  struct ServerPrompt {
+    LoginPrompt shown;
+    bool asks_password = false;
+  };
+
   // Who answered the prompts of one keyboard-interactive attempt.
   struct Answered {
     bool stored_password = false;
@@ -203,7 +209,7 @@ class Login {
   int interactive_attempt(Answered& answered, std::optional<Step>& stopped) {
     int status = ssh_userauth_kbdint(session_, nullptr, nullptr);
     for (int round = 0; status == SSH_AUTH_INFO && round < max_interactive_rounds; ++round) {
-      const std::vector<LoginPrompt> prompts = round_prompts();
+      const std::vector<ServerPrompt> prompts = round_prompts();
       // OpenSSH ends with a round of no prompts, answered by asking again.
       if (!prompts.empty()) {
         if (stored_password_answers(prompts)) {
@@ -221,9 +227,9 @@ class Login {
           }
           answered.person = true;
         } else {
-          for (const LoginPrompt& prompt : prompts) {
-            if (is_password_prompt(prompt.text, prompt.echo)) continue;
-            failure_ = interaction_required("the server asks \"" + prompt.text +
+          for (const ServerPrompt& prompt : prompts) {
+            if (prompt.asks_password) continue;
+            failure_ = interaction_required("the server asks \"" + prompt.shown.text +
                                             "\", which only a person can answer")
                            .error();
             stopped = Step::stop;
@@ -242,33 +248,37 @@ class Login {
 
   // The round's prompts, as text fit to show: a server's control characters must not reach
   // the person's terminal.
-  std::vector<LoginPrompt> round_prompts() const {
-    std::vector<LoginPrompt> prompts;
+  std::vector<ServerPrompt> round_prompts() const {
+    std::vector<ServerPrompt> prompts;
     const int count = ssh_userauth_kbdint_getnprompts(session_);
     for (int index = 0; index < count; ++index) {
       char echo = 0;
       const char* text =
           ssh_userauth_kbdint_getprompt(session_, static_cast<unsigned>(index), &echo);
-      prompts.push_back(LoginPrompt{server_text(text != nullptr ? text : ""), echo != 0});
+      const std::string_view raw = text != nullptr ? text : "";
+      prompts.push_back(ServerPrompt{LoginPrompt{server_text(raw), echo != 0},
+                                     is_password_prompt(raw, echo != 0)});
     }
     return prompts;
   }
 
-  bool stored_password_answers(const std::vector<LoginPrompt>& prompts) const {
+  bool stored_password_answers(const std::vector<ServerPrompt>& prompts) const {
     if (!credentials_.password || stored_password_refused_) return false;
-    return std::all_of(prompts.begin(), prompts.end(), [](const LoginPrompt& prompt) {
-      return is_password_prompt(prompt.text, prompt.echo);
-    });
+    return std::all_of(prompts.begin(), prompts.end(),
+                       [](const ServerPrompt& prompt) { return prompt.asks_password; });
   }
 
   // Puts the round to the person and hands their answers to libssh; false (with failure_ set)
   // when they gave up.
-  bool ask_person(const std::vector<LoginPrompt>& prompts) {
+  bool ask_person(const std::vector<ServerPrompt>& prompts) {
     const char* name = ssh_userauth_kbdint_getname(session_);
     const char* instruction = ssh_userauth_kbdint_getinstruction(session_);
+    std::vector<LoginPrompt> shown;
+    for (const ServerPrompt& prompt : prompts)
+      shown.push_back(prompt.shown);
     auto answers =
         person_->answer(server_text(name != nullptr ? name : ""),
-                        server_text(instruction != nullptr ? instruction : "", 1000), prompts);
+                        server_text(instruction != nullptr ? instruction : "", 1000), shown);
     if (!answers || answers->size() != prompts.size()) {
       if (answers) wipe(*answers);
       failure_ = given_up();

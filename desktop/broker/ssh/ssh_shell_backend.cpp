@@ -26,8 +26,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the shell's output may hold here while the terminal does not read: beyond it the
-// channel is no longer read, its window closes and the remote program waits.
+// Output read from the channel and not yet taken by the terminal is held here up to this
+// much. While it waits, the channel is not read: libssh keeps at most its window (about
+// 1.3 MB) and opens it no further, so the remote program waits for the person.
 constexpr std::size_t output_chunk = 32 * 1024;
 constexpr std::size_t input_chunk = 16 * 1024;
 constexpr std::uint32_t output_capacity = output_chunk;
@@ -287,7 +288,8 @@ void SshShellBackend::pump() {
   callbacks.channel_close_function = on_close;
   ssh_callbacks_init(&callbacks);
   // No data callback: the output stays in libssh's buffer until the terminal has room for
-  // it, and libssh opens the window only as it is read.
+  // it, and libssh opens the window only as it is read. (A callback that took less would be
+  // offered the rest only when more arrived, which a closed window prevents.)
   ssh_set_channel_callbacks(channel_.get(), &callbacks);
 
   OwnedEvent event(ssh_event_new());

@@ -8,6 +8,7 @@
 #include "desktop/broker/vault/secret_bytes.h"
 #include "desktop/shared/service/admin_password.h"
 #include "desktop/shared/store/json_object_reader.h"
+#include "desktop/shared/terminal/opening_answers.h"
 #include "protocol/channel.h"
 #include "protocol/json_writer.h"
 
@@ -19,19 +20,6 @@ using namespace std::chrono_literals;
 // A person reading a verification code off a phone, or deciding about a host key.
 constexpr auto answer_wait = 10min;
 constexpr std::uint32_t max_answer_bytes = 64 * 1024;
-
-std::string refusal(std::string_view code, std::string_view error) {
-  JsonWriter writer;
-  writer.begin_object()
-      .key("ok")
-      .boolean(false)
-      .key("code")
-      .string(code)
-      .key("error")
-      .string(error)
-      .end_object();
-  return writer.take();
-}
 
 // The string at `key`, copied to guarded memory; the parser's copy is wiped.
 std::optional<SecretString> take_secret_string(simdjson::dom::element value) {
@@ -74,7 +62,7 @@ bool ClientQuestions::check_secret() {
   }
   sodium_memzero(frame->bytes.get(), frame->size);
   if (!secret) {
-    (void)write_frame(socket_, refusal("canceled", "no secret was given"));
+    (void)write_frame(socket_, refused_answer("canceled", "no secret was given"));
     return false;
   }
   bool pin_accepted = context_.approvals.begin_secret_check();
@@ -85,11 +73,12 @@ bool ClientQuestions::check_secret() {
   }
   context_.log.write("a terminal was refused: a wrong secret");
   (void)write_frame(
-      socket_, refusal("wrong_secret", pin_accepted ? "wrong master password or PIN"
-                                                    : "wrong master password (after " +
-                                                          std::to_string(max_wrong_secrets) +
-                                                          " wrong secrets only the master password "
-                                                          "is accepted)"));
+      socket_,
+      refused_answer("wrong_secret", pin_accepted ? "wrong master password or PIN"
+                                                  : "wrong master password (after " +
+                                                        std::to_string(max_wrong_secrets) +
+                                                        " wrong secrets only the master password "
+                                                        "is accepted)"));
   return false;
 }
 
@@ -166,6 +155,7 @@ bool ClientQuestions::trust_host_key(const HostKeyFacts& offered,
   auto stored = store_trusted_host_key(context_, host_id_, *master, offered);
   if (!stored) {
     context_.log.write("a host key was not trusted: " + stored.error());
+    trust_failure_ = "the key was not trusted: " + stored.error();
     return false;
   }
   return true;

@@ -36,11 +36,15 @@ class ClientQuestions final : public LoginConversation {
   // Asks the person, and with their master password stores the key as `hostkey trust` does.
   bool trust_host_key(const HostKeyFacts& offered,
                       const std::optional<HostKeyFacts>& previous) override;
+  // Why a key the person chose to trust was not stored (a wrong master password); empty
+  // when nothing went wrong.
+  [[nodiscard]] const std::string& trust_failure() const { return trust_failure_; }
 
  private:
   int socket_;
   ServiceContext& context_;
   std::string host_id_;
+  std::string trust_failure_;
 };
 
 }  // namespace pendrel::desktop

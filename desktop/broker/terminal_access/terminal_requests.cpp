@@ -9,6 +9,7 @@
 #include "desktop/shared/service/terminal_audit.h"
 #include "desktop/shared/store/host_lookup.h"
 #include "desktop/shared/store/json_object_reader.h"
+#include "desktop/shared/terminal/opening_answers.h"
 #include "desktop/shared/terminal/terminal_registry.h"
 #include "protocol/channel.h"
 #include "protocol/error_code.h"
@@ -19,21 +20,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string failure(std::string_view code, std::string_view error) {
-  JsonWriter writer;
-  writer.begin_object()
-      .key("ok")
-      .boolean(false)
-      .key("code")
-      .string(code)
-      .key("error")
-      .string(error)
-      .end_object();
-  return writer.take();
+std::string failure(ErrorCode code, std::string_view error) {
+  return refused_answer(info_for(code).name, error);
 }
 
-std::string failure(ErrorCode code, std::string_view error) {
-  return failure(info_for(code).name, error);
+std::string failure(std::string_view code, std::string_view error) {
+  return refused_answer(code, error);
 }
 
 WindowSize size_from(const ObjectReader& reader) {
@@ -125,7 +117,11 @@ class CoreTerminalRequest {
         refusal && refusal->code != ErrorCode::credential_missing)
       return send(failure(refusal->code, refusal->detail));
     auto shell = open_ssh_terminal(context_, host, size, term, questions_);
-    if (!shell) return send(failure(shell.error().code, shell.error().message));
+    if (!shell) {
+      std::string why = shell.error().message;
+      if (!questions_.trust_failure().empty()) why = questions_.trust_failure() + "; " + why;
+      return send(failure(shell.error().code, why));
+    }
     auto terminal = context_.terminals->open(host.id, host.name, std::move(*shell), size);
     if (!terminal) return send(failure(ErrorCode::app_not_running, "the service is stopping"));
     attach_here(terminal, size);
@@ -151,17 +147,7 @@ class CoreTerminalRequest {
   }
 
   void attach_here(const std::shared_ptr<Terminal>& terminal, WindowSize size) {
-    TerminalInfo info = terminal->info();
-    JsonWriter writer;
-    writer.begin_object()
-        .key("ok")
-        .boolean(true)
-        .key("id")
-        .string(info.id)
-        .key("hostName")
-        .string(info.host_name)
-        .end_object();
-    if (!write_frame(socket_.get(), writer.take())) return;
+    if (!write_frame(socket_.get(), attached_answer(terminal->info()))) return;
     terminal->attach(std::move(socket_), size, pid_);
   }
 

@@ -7,6 +7,7 @@
 #include "desktop/shared/link/descriptor_frames.h"
 #include "desktop/shared/service/terminal_audit.h"
 #include "desktop/shared/store/json_object_reader.h"
+#include "desktop/shared/terminal/opening_answers.h"
 #include "protocol/channel.h"
 #include "protocol/json_writer.h"
 
@@ -15,19 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto broker_answer_wait = std::chrono::seconds(30);
-
-std::string failure(std::string_view code, std::string_view error) {
-  JsonWriter writer;
-  writer.begin_object()
-      .key("ok")
-      .boolean(false)
-      .key("code")
-      .string(code)
-      .key("error")
-      .string(error)
-      .end_object();
-  return writer.take();
-}
 
 std::string text_of(const ObjectReader& reader, std::string_view key) {
   auto value = reader.string(key);
@@ -56,15 +44,15 @@ class FrontTerminalRequest {
 
   void serve(const PaddedPayload& frame) {
     ParsedObject parsed;
-    if (!parse_object(frame.view(), parsed)) return send(failure("bad_request", "not JSON"));
+    if (!parse_object(frame.view(), parsed)) return send(refused_answer("bad_request", "not JSON"));
     auto reader = ObjectReader::over(parsed.object);
-    if (!reader) return send(failure("bad_request", reader.error()));
+    if (!reader) return send(refused_answer("bad_request", reader.error()));
     std::string what = text_of(*reader, "terminal");
     if (what == "list") {
       std::string listing = terminal_list_json(context_.terminals->list());
       return send(set_object_member(listing, "ok", "true"));
     }
-    if (what != "redeem") return send(failure("bad_request", "unknown terminal request"));
+    if (what != "redeem") return send(refused_answer("bad_request", "unknown terminal request"));
     WindowSize size;
     if (auto rows = reader->unsigned_integer("rows"); rows && *rows && **rows > 0 && **rows < 10000)
       size.rows = static_cast<std::uint16_t>(**rows);
@@ -82,37 +70,28 @@ class FrontTerminalRequest {
     JsonWriter request;
     request.begin_object().key("action").string("redeem").key("token").string(token).end_object();
     auto answer = ask_service(context_, request.take());
-    if (!answer) return send(failure("app_not_running", answer.error()));
+    if (!answer) return send(refused_answer("app_not_running", answer.error()));
     ParsedObject parsed;
-    if (!parse_object(*answer, parsed)) return send(failure("internal", "the service's answer"));
+    if (!parse_object(*answer, parsed))
+      return send(refused_answer("internal", "the service's answer"));
     auto reader = ObjectReader::over(parsed.object);
-    if (!reader) return send(failure("internal", reader.error()));
+    if (!reader) return send(refused_answer("internal", reader.error()));
     auto ok = reader->boolean("ok");
     if (!ok || !*ok || !**ok)
-      return send(failure(text_of(*reader, "code"), text_of(*reader, "error")));
+      return send(refused_answer(text_of(*reader, "code"), text_of(*reader, "error")));
     std::shared_ptr<Terminal> terminal;
     if (text_of(*reader, "act") == "open") {
       auto shell = open_local_shell(size, term, language);
-      if (!shell) return send(failure(shell.error().code, shell.error().message));
+      if (!shell) return send(refused_answer(shell.error().code, shell.error().message));
       terminal = context_.terminals->open(text_of(*reader, "hostId"), text_of(*reader, "hostName"),
                                           std::move(*shell), size);
-      if (!terminal) return send(failure("app_not_running", "the service is stopping"));
+      if (!terminal) return send(refused_answer("app_not_running", "the service is stopping"));
     } else {
       std::string id = text_of(*reader, "id");
       terminal = context_.terminals->find(id);
-      if (!terminal) return send(failure("terminal_not_open", "no open terminal " + id));
+      if (!terminal) return send(refused_answer("terminal_not_open", "no open terminal " + id));
     }
-    TerminalInfo info = terminal->info();
-    JsonWriter opened;
-    opened.begin_object()
-        .key("ok")
-        .boolean(true)
-        .key("id")
-        .string(info.id)
-        .key("hostName")
-        .string(info.host_name)
-        .end_object();
-    if (!write_frame(socket_.get(), opened.take())) return;
+    if (!write_frame(socket_.get(), attached_answer(terminal->info()))) return;
     terminal->attach(std::move(socket_), size, pid_);
   }
 

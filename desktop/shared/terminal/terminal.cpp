@@ -325,6 +325,12 @@ void Terminal::run() {
       send_within(client.get(), out + ended_frame(ending), farewell_wait_ms);
       let_go(TerminalEventKind::detached);
     }
+    // Told before the terminal counts as ended: a registry forgets an ended terminal, and
+    // must not wait on the audit while it holds its lock.
+    if (events_) {
+      TerminalEvent event{TerminalEventKind::closed, info(), 0, since(opened), ending};
+      events_(event);
+    }
     std::optional<Pending::Attach> late;
     {
       std::lock_guard lock(mutex_);
@@ -334,10 +340,6 @@ void Terminal::run() {
       pending_->attach.reset();
     }
     if (late) send_within(late->client.get(), ended_frame(ending), farewell_wait_ms);
-    if (events_) {
-      TerminalEvent event{TerminalEventKind::closed, info(), 0, since(opened), ending};
-      events_(event);
-    }
     return;
   }
 }

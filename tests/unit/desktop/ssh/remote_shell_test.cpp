@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "desktop/broker/ssh/host_key_check.h"
 #include "desktop/broker/ssh/remote_shell.h"
 #include "ssh_test_host.h"
 #include "support/cuttable_link.h"
@@ -163,6 +164,7 @@ TEST(RemoteShell, PutsWhatTheVaultCannotAnswerToThePerson) {
       ASSERT_EQ(person.prompts_seen.size(), 1u);
       EXPECT_NE(person.prompts_seen[0].text.find(login_case.prompt_has), std::string::npos)
           << person.prompts_seen[0].text;
+      EXPECT_FALSE(person.prompts_seen[0].echo);
       if (std::string_view(login_case.code).empty()) {
         ASSERT_TRUE(shell.has_value()) << shell.error().message << server.log();
         // Hung up by the person: the descriptor ends and says so, with no exit status.
@@ -185,29 +187,37 @@ TEST(RemoteShell, AHostKeyNotYetTrustedIsThePersonsToTrust) {
   const TestCredentials login = key_login(server);
   const TrustedHostKeys old_keys = trusting(server);
   const std::string old_line = server.host_key_line();
+  const auto old_key = parse_host_key_line(old_line);
+  ASSERT_TRUE(old_key.has_value());
+  // What the vault holds for the host when the shell opens.
+  enum class Stored { nothing, the_key_rejected, the_key_before_a_change };
   struct Case {
     const char* name;
-    bool key_changed;
+    Stored stored;
     bool trusted;
     const char* code;  // empty: the shell opens
   };
   const std::vector<Case> cases{
-      {"new key trusted", false, true, ""},
-      {"new key refused", false, false, "hostkey_unknown"},
-      {"changed key refused", true, false, "hostkey_mismatch"},
-      {"changed key trusted", true, true, ""},
+      {"new key trusted", Stored::nothing, true, ""},
+      {"new key refused", Stored::nothing, false, "hostkey_unknown"},
+      {"rejected key refused again", Stored::the_key_rejected, false, "hostkey_rejected"},
+      {"changed key refused", Stored::the_key_before_a_change, false, "hostkey_mismatch"},
+      {"changed key trusted", Stored::the_key_before_a_change, true, ""},
   };
   for (const Case& key_case : cases) {
     SCOPED_TRACE(key_case.name);
-    if (key_case.key_changed && server.host_key_line() == old_line) server.change_host_key();
+    const bool changed = key_case.stored == Stored::the_key_before_a_change;
+    if (changed && server.host_key_line() == old_line) server.change_host_key();
     RemoteShellRequest request = request_for(server, login);
-    request.keys = key_case.key_changed ? old_keys : TrustedHostKeys{};
+    request.keys = changed ? old_keys : TrustedHostKeys{};
+    if (key_case.stored == Stored::the_key_rejected)
+      request.keys.rejected_fingerprints = {old_key->fingerprint};
     ScriptedPerson person;
     person.trusts_host_key = key_case.trusted;
     auto shell = open_remote_shell(request, person);
     ASSERT_EQ(person.keys_offered.size(), 1u);
     EXPECT_EQ(person.keys_offered[0].line, server.host_key_line());
-    EXPECT_EQ(person.previous_key.has_value(), key_case.key_changed);
+    EXPECT_EQ(person.previous_key.has_value(), changed);
     if (person.previous_key) {
       EXPECT_EQ(person.previous_key->line, old_line);
     }
@@ -220,7 +230,7 @@ TEST(RemoteShell, AHostKeyNotYetTrustedIsThePersonsToTrust) {
   }
 }
 
-TEST(RemoteShell, AHostGoneSilentEndsTheShellAsLost) {
+TEST(RemoteShell, AHostGoneSilentOrAConnectionEndedEndsTheShellAsLost) {
   SKIP_WITHOUT_SSHD();
   SshdFixture server;
   CuttableLink link(server.port());
@@ -237,9 +247,19 @@ TEST(RemoteShell, AHostGoneSilentEndsTheShellAsLost) {
   read_until((*shell)->descriptor(), "still", output);
   link.cut();
   read_to_end((*shell)->descriptor());
-  const ShellEnding ending = (*shell)->ending();
-  EXPECT_EQ(ending.exit_status, std::nullopt);
-  EXPECT_NE(ending.reason.find("was lost"), std::string::npos) << ending.reason;
+  const ShellEnding silent = (*shell)->ending();
+  EXPECT_EQ(silent.exit_status, std::nullopt);
+  EXPECT_NE(silent.reason.find("was lost"), std::string::npos) << silent.reason;
+  EXPECT_NE(silent.reason.find("sent nothing"), std::string::npos) << silent.reason;
+
+  // A host that restarts ends the connection itself.
+  auto ended = open_remote_shell(request_for(server, login), nobody);
+  ASSERT_TRUE(ended.has_value()) << ended.error().message;
+  server.end_sessions();
+  read_to_end((*ended)->descriptor());
+  const ShellEnding broken = (*ended)->ending();
+  EXPECT_EQ(broken.exit_status, std::nullopt);
+  EXPECT_NE(broken.reason.find("was lost"), std::string::npos) << broken.reason;
 }
 
 }  // namespace
