@@ -257,9 +257,20 @@ TEST_F(ExecInSshTerminal, TypesOnlyWhereTheShellSignalsItsPromptAndAnswersFromTh
   EXPECT_TRUE(person.sees("person in /tmp\r\nerr\r\n")) << person.shown;
   EXPECT_TRUE(person.runs("echo \"still in $(pwd)\"", "still in /tmp")) << person.shown;
   EXPECT_EQ(person.shown.find("typed-2"), std::string::npos);
+
+  // pendrel killed: the person's service hears of it through the front and the broker, and
+  // types Ctrl-C into the remote shell.
+  pid_t caller =
+      scene.spawn_pendrel({"exec", "--terminal", "web", "echo started-$((5*5)); sleep 30"});
+  ASSERT_TRUE(person.sees("started-25")) << person.shown;
+  ::kill(caller, SIGKILL);
+  ::waitpid(caller, nullptr, 0);
+  EXPECT_TRUE(person.sees("^C")) << person.shown;
+  EXPECT_TRUE(person.runs("echo after-$((4*4))", "after-16")) << person.shown;
   std::string audit = scene.audit();
   EXPECT_NE(audit.find(R"("terminal":"s1","outcome":"ok","exitCode":3)"), std::string::npos)
       << audit;
+  EXPECT_NE(audit.find(R"("terminal":"s1","outcome":"canceled")"), std::string::npos) << audit;
 }
 
 }  // namespace
