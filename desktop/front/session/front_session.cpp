@@ -17,6 +17,7 @@
 #include "desktop/shared/link/front_work.h"
 #include "desktop/shared/service/answer_fit.h"
 #include "desktop/shared/service/request_router.h"
+#include "desktop/shared/terminal/terminal_exec.h"
 #include "protocol/channel.h"
 #include "protocol/frame_reader.h"
 #include "protocol/json_writer.h"
@@ -89,7 +90,7 @@ class FrontSession {
       }
       switch (step->kind) {
         case FrontStep::Kind::run_local:
-          return run_here(*request);
+          return run_here(*request, step->host);
         case FrontStep::Kind::open_file:
           if (!open_file(*request)) return;
           break;
@@ -159,11 +160,14 @@ class FrontSession {
   }
 
   // The broker allowed a LOCAL host's work: it runs here, as the person.
-  void run_here(const Request& request) {
+  void run_here(const Request& request, const FrontHost& host) {
     CancelWatch cancel{{socket_.get(), context_.abandon.fd()}};
     FrontOutcome outcome;
     Response answer;
-    if (const auto* exec = std::get_if<ExecRequest>(&request)) {
+    const auto* exec = std::get_if<ExecRequest>(&request);
+    if (exec != nullptr && exec->terminal == TerminalMode::on) {
+      answer = exec_in_local_terminal(*exec, host, outcome);
+    } else if (exec != nullptr) {
       auto result = run_local_command(exec->command, context_.home_dir, cancel);
       if (!result && result.error().code == "canceled") log_canceled();
       if (result) {
@@ -181,6 +185,26 @@ class FrontSession {
     }
     (void)report_front_outcome(broker_.get(), outcome);
     (void)write_frame(socket_.get(), encode_answer_within(std::move(answer)));
+  }
+
+  // The person's LOCAL terminals are this process's: the command is typed here.
+  Response exec_in_local_terminal(const ExecRequest& exec, const FrontHost& host,
+                                  FrontOutcome& outcome) {
+    if (context_.terminals == nullptr) {
+      outcome.outcome = "terminal_not_open";
+      return error_answer(ErrorCode::terminal_not_open, "this pendrel-desktop keeps no terminals");
+    }
+    auto typed = exec_in_terminal(*context_.terminals, host.id, host.name, exec.command,
+                                  {socket_.get(), context_.abandon.fd()});
+    outcome.terminal = typed.terminal_id;
+    if (!typed.result) {
+      if (typed.result.error().code == "canceled") log_canceled();
+      outcome.outcome = typed.result.error().code;
+      return std::move(typed.result.error());
+    }
+    outcome.exit_code = typed.result->exit_code;
+    outcome.bytes = typed.result->stdout_text.size();
+    return std::move(*typed.result);
   }
 
   Response copy(Direction direction, const TransferRequest& request, FrontOutcome& outcome) {

@@ -37,8 +37,18 @@ std::optional<ErrorBody> error_in(const ObjectReader& reader) {
 
 }  // namespace
 
-std::expected<FrontOutcome, std::string> ask_front_to_run(int socket, int abandon_fd) {
-  if (auto sent = write_frame(socket, step_frame("runLocal")); !sent)
+std::expected<FrontOutcome, std::string> ask_front_to_run(int socket, const FrontHost& host,
+                                                          int abandon_fd) {
+  JsonWriter step;
+  step.begin_object()
+      .key("front")
+      .string("runLocal")
+      .key("hostId")
+      .string(host.id)
+      .key("hostName")
+      .string(host.name)
+      .end_object();
+  if (auto sent = write_frame(socket, step.take()); !sent)
     return std::unexpected(sent.error().text());
   auto frame = read_frame(socket, max_front_frame_bytes,
                           FrameWait{std::chrono::steady_clock::now() + outcome_wait, abandon_fd});
@@ -57,6 +67,8 @@ std::expected<FrontOutcome, std::string> ask_front_to_run(int socket, int abando
     outcome.exit_code = static_cast<std::int32_t>(**code);
   if (auto local = reader->string("local"); local && *local) outcome.local = **local;
   if (auto remote = reader->string("remote"); remote && *remote) outcome.remote = **remote;
+  if (auto terminal = reader->string("terminal"); terminal && *terminal)
+    outcome.terminal = **terminal;
   return outcome;
 }
 
@@ -112,12 +124,17 @@ std::optional<FrontStep> front_step(std::string_view payload) {
   if (!reader) return std::nullopt;
   auto step = reader->string("front");
   if (!step || !*step) return std::nullopt;
-  if (**step == "runLocal") return FrontStep{FrontStep::Kind::run_local, 0};
-  if (**step == "openFile") return FrontStep{FrontStep::Kind::open_file, 0};
+  if (**step == "runLocal") {
+    FrontStep run{FrontStep::Kind::run_local, 0, {}};
+    if (auto id = reader->string("hostId"); id && *id) run.host.id = **id;
+    if (auto name = reader->string("hostName"); name && *name) run.host.name = **name;
+    return run;
+  }
+  if (**step == "openFile") return FrontStep{FrontStep::Kind::open_file, 0, {}};
   if (**step == "install") {
     auto mode = reader->unsigned_integer("mode");
-    return FrontStep{FrontStep::Kind::install,
-                     static_cast<mode_t>(mode && *mode ? **mode & 0777 : 0644)};
+    return FrontStep{
+        FrontStep::Kind::install, static_cast<mode_t>(mode && *mode ? **mode & 0777 : 0644), {}};
   }
   return std::nullopt;
 }
@@ -130,6 +147,7 @@ bool report_front_outcome(int socket, const FrontOutcome& outcome) {
   if (outcome.bytes) writer.key("bytes").unsigned_integer(*outcome.bytes);
   if (!outcome.local.empty()) writer.key("local").string(outcome.local);
   if (!outcome.remote.empty()) writer.key("remote").string(outcome.remote);
+  if (!outcome.terminal.empty()) writer.key("terminal").string(outcome.terminal);
   writer.end_object();
   return write_frame(socket, writer.take()).has_value();
 }

@@ -3,8 +3,10 @@
 // service has checked the request (and, where a rule asked for it, had it approved) first.
 //
 // After the request, the service may send the front, instead of the answer:
-//   {"front":"runLocal"}  run the request here; the front answers pendrel itself and reports
-//       {"outcome":"ok"|code,"exitCode":N,"bytes":N,"local":…,"remote":…} for the audit;
+//   {"front":"runLocal","hostId":…,"hostName":…}  run the request here; the front answers
+//       pendrel itself and reports {"outcome":"ok"|code,"exitCode":N,"bytes":N,"local":…,
+//       "remote":…,"terminal":…} for the audit (the host, as the service found it, names the
+//       front's terminals of an exec --terminal; "terminal" the one typed into);
 //   {"front":"openFile"}  open the transfer's local file (an upload's source, or a download's
 //       temporary file beside its target) and send it: {"local":path} with the descriptor, or
 //       {"error":code,"message":…};
@@ -32,11 +34,20 @@ struct FrontOutcome {
   std::optional<std::uint64_t> bytes;
   std::string local;  // a transfer's paths as copied
   std::string remote;
+  std::string terminal;  // the terminal an exec --terminal was typed into
+};
+
+// The LOCAL host the service found for the request.
+struct FrontHost {
+  std::string id;
+  std::string name;
 };
 
 // The service's side: has the front run the request, and waits for the outcome however long
 // the work takes, until the front hangs up or `abandon_fd` becomes readable.
-[[nodiscard]] std::expected<FrontOutcome, std::string> ask_front_to_run(int socket, int abandon_fd);
+[[nodiscard]] std::expected<FrontOutcome, std::string> ask_front_to_run(int socket,
+                                                                        const FrontHost& host,
+                                                                        int abandon_fd);
 
 // The service's side: the local file of a transfer, opened by the front, and its path.
 struct FrontFile {
@@ -54,6 +65,7 @@ struct FrontStep {
   enum class Kind { run_local, open_file, install };
   Kind kind = Kind::run_local;
   mode_t mode = 0644;  // install
+  FrontHost host;      // run_local
 };
 [[nodiscard]] std::optional<FrontStep> front_step(std::string_view payload);
 

@@ -13,6 +13,7 @@
 #include "desktop/shared/service/ssh_host_copy.h"
 #include "desktop/shared/service/ssh_requests.h"
 #include "desktop/shared/store/host_lookup.h"
+#include "desktop/shared/terminal/terminal_exec.h"
 #include "protocol/lexical_path.h"
 
 namespace pendrel::desktop {
@@ -118,11 +119,9 @@ struct Router {
         fail(error_answer(ErrorCode::bad_request, terminal_refused_for_cli_login(origin.language)));
         return;
       }
-      fail(error_answer(ErrorCode::terminal_not_open,
-                        "pendrel-desktop runs without a window and has no terminals"));
-      return;
+      return exec_in_terminal_of(*host, request.command);
     }
-    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front();
+    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front(*host);
     CancelWatch cancel{{origin.socket, context.abandon.fd()}};
     auto result =
         host->protocol == HostProtocol::local
@@ -148,7 +147,7 @@ struct Router {
     handled.audit.remote = request.remote;
     auto host = host_for(request.host);
     if (!host) return;
-    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front();
+    if (host->protocol == HostProtocol::local && context.in_broker) return hand_to_front(*host);
     std::string local = local_host_path(request.local, context.home_dir);
     std::expected<TransferResponse, ErrorBody> result;
     if (host->protocol == HostProtocol::local) {
@@ -177,9 +176,32 @@ struct Router {
     handled.answer = std::move(*result);
   }
 
+  // `exec --terminal`: typed into the person's terminal of the host, which for a LOCAL host
+  // the person's front keeps, and for an SSH host this service.
+  void exec_in_terminal_of(const HostRecord& host, const std::string& command) {
+    if (host.protocol == HostProtocol::local && context.in_broker) return hand_to_front(host);
+    if (context.terminals == nullptr) {
+      fail(error_answer(ErrorCode::terminal_not_open, "this pendrel-desktop keeps no terminals"));
+      return;
+    }
+    auto outcome = exec_in_terminal(*context.terminals, host.id, host.name, command,
+                                    {origin.socket, context.abandon.fd()});
+    handled.audit.terminal = outcome.terminal_id;
+    if (!outcome.result) {
+      if (outcome.result.error().code == "canceled") log_canceled("exec in a terminal", host);
+      fail(std::move(outcome.result.error()));
+      return;
+    }
+    handled.audit.outcome = "ok";
+    handled.audit.exit_code = outcome.result->exit_code;
+    handled.audit.bytes = outcome.result->stdout_text.size();
+    handled.answer = std::move(*outcome.result);
+  }
+
   // The request passed every check; the person's front runs it and says how it went.
-  void hand_to_front() {
-    auto outcome = ask_front_to_run(origin.socket, context.abandon.fd());
+  void hand_to_front(const HostRecord& host) {
+    auto outcome =
+        ask_front_to_run(origin.socket, FrontHost{host.id, host.name}, context.abandon.fd());
     handled.answered_by_front = true;
     if (!outcome) {
       handled.audit.outcome = "canceled";
@@ -192,6 +214,7 @@ struct Router {
     handled.audit.bytes = outcome->bytes;
     if (!outcome->local.empty()) handled.audit.local = outcome->local;
     if (!outcome->remote.empty()) handled.audit.remote = outcome->remote;
+    if (!outcome->terminal.empty()) handled.audit.terminal = outcome->terminal;
   }
 
   // Nothing to bring to the front: the service has no window.

@@ -90,6 +90,7 @@ void StreamScanner::end_control_sequence(char final_byte) {
   for_each_parameter(parameters, [&](unsigned mode) {
     if (mode == 47 || mode == 1047 || mode == 1049) state_.alternate_screen = set;
     if (mode == 2004) state_.bracketed_paste = set;
+    if (mode == 2004 && set && !state_.alternate_screen) state_.bracketed_paste_seen = true;
   });
 }
 

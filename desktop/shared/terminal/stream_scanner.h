@@ -17,6 +17,9 @@ struct ScannerState {
   bool alternate_screen = false;  // DECSET 47, 1047 or 1049
   bool bracketed_paste = false;   // DECSET 2004
   PromptMark prompt = PromptMark::none;
+  // Bracketed paste was asked for at least once outside the alternate screen: the shell's line
+  // editor signals its prompt, so its absence means the shell is not at the prompt.
+  bool bracketed_paste_seen = false;
 };
 
 // Fed the output in chunks as they arrive; a sequence may be split anywhere between two

@@ -81,6 +81,11 @@ class Terminal {
   [[nodiscard]] std::uint64_t watch_output(OutputWatcher watcher);
   void stop_watching(std::uint64_t id);
 
+  // For an agent's command (terminal_exec.h): one at a time, a claim fails while another holds
+  // the terminal.
+  [[nodiscard]] bool claim_for_agent() { return !agent_command_.exchange(true); }
+  void release_from_agent() { agent_command_ = false; }
+
   // Ends the shell; `reason` is what the client is told when the shell gives no exit status.
   void hang_up(std::string reason);
 
@@ -102,6 +107,7 @@ class Terminal {
   std::uint64_t next_watcher_ = 1;
   std::atomic<bool> ended_{false};
   ShellEnding final_ending_;  // once ended_
+  std::atomic<bool> agent_command_{false};
   std::thread thread_;
 };
 
