@@ -183,7 +183,7 @@ class FrontSession {
     } else if (const auto* download = std::get_if<DownloadRequest>(&request)) {
       answer = copy(Direction::download, *download, outcome);
     }
-    (void)report_front_outcome(broker_.get(), outcome);
+    if (report_front_outcome(broker_.get(), outcome)) await_outcome_recorded(broker_.get());
     (void)write_frame(socket_.get(), encode_answer_within(std::move(answer)));
   }
 

@@ -16,6 +16,8 @@ constexpr std::uint32_t max_front_frame_bytes = 64 * 1024;
 constexpr auto outcome_wait = std::chrono::hours(24);
 // Opening or renaming a file is quick; a front that takes longer is gone.
 constexpr auto file_wait = std::chrono::seconds(30);
+// Writing one audit line is quick; past this the answer goes out regardless.
+constexpr auto recorded_wait = std::chrono::seconds(5);
 
 std::string step_frame(std::string_view step) {
   JsonWriter writer;
@@ -150,6 +152,16 @@ bool report_front_outcome(int socket, const FrontOutcome& outcome) {
   if (!outcome.terminal.empty()) writer.key("terminal").string(outcome.terminal);
   writer.end_object();
   return write_frame(socket, writer.take()).has_value();
+}
+
+bool confirm_outcome_recorded(int socket) {
+  return write_frame(socket, step_frame("recorded")).has_value();
+}
+
+void await_outcome_recorded(int socket) {
+  // Only the confirmation can come; a service that sends nothing costs this much and no more.
+  (void)read_frame(socket, max_front_frame_bytes,
+                   FrameWait{std::chrono::steady_clock::now() + recorded_wait, -1});
 }
 
 bool send_front_file(int socket, int fd, const std::string& local) {

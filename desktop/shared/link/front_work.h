@@ -69,8 +69,14 @@ struct FrontStep {
 };
 [[nodiscard]] std::optional<FrontStep> front_step(std::string_view payload);
 
+// The service's side, once the front's outcome is in the audit.
+[[nodiscard]] bool confirm_outcome_recorded(int socket);
+
 // The front's side: the frames it answers with.
 [[nodiscard]] bool report_front_outcome(int socket, const FrontOutcome& outcome);
+// Waits (briefly) until the service says the reported outcome is in the audit, so that
+// pendrel's answer never arrives before its audit line.
+void await_outcome_recorded(int socket);
 [[nodiscard]] bool send_front_file(int socket, int fd, const std::string& local);
 [[nodiscard]] bool send_front_result(int socket, const std::expected<void, ErrorBody>& result);
 

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "desktop/front/session/front_session.h"
+#include "desktop/shared/link/front_work.h"
 #include "desktop/shared/service/answer_fit.h"
 #include "desktop/shared/service/app_version.h"
 #include "desktop/shared/service/request_router.h"
@@ -140,7 +141,10 @@ class Session {
     }
     handled.audit.duration_ms = milliseconds_since(start);
     record(handled.audit);
-    if (!handled.answered_by_front) (void)send(std::move(handled.answer));
+    if (handled.answered_by_front)
+      (void)confirm_outcome_recorded(socket_.get());
+    else
+      (void)send(std::move(handled.answer));
     if (handled.stop_service) context_.stop.fire();
   }
 
