@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "desktop_scene.h"
+#include "pty_client.h"
 #include "ssh_scene.h"
 #include "support/test_broker.h"
 
@@ -22,71 +23,6 @@ namespace pendrel::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// `pendrel-desktop term` or `attach` on a pseudo-terminal: what the person sees, and their keys.
-class PersonAtTerminal {
- public:
-  PersonAtTerminal(const std::map<std::string, std::string>& env, std::vector<std::string> args) {
-    winsize size{24, 200, 0, 0};
-    int peer = -1;
-    if (::openpty(&master_, &peer, nullptr, nullptr, &size) != 0) return;
-    ExecEnvironment envp(env);
-    args.insert(args.begin(), desktop_binary());
-    std::vector<char*> argv;
-    for (auto& arg : args)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(master_);
-      ::login_tty(peer);
-      ::execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-    ::close(peer);
-  }
-  ~PersonAtTerminal() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(master_);
-  }
-  PersonAtTerminal(const PersonAtTerminal&) = delete;
-  PersonAtTerminal& operator=(const PersonAtTerminal&) = delete;
-
-  // Reads what the terminal shows until `text` appears after what earlier waits found.
-  bool sees(std::string_view text, std::chrono::milliseconds timeout = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      if (auto at = shown.find(text, seen_); at != std::string::npos) {
-        seen_ = at + text.size();
-        return true;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      pollfd entry{master_, POLLIN, 0};
-      if (::poll(&entry, 1, 100) <= 0) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(master_, buffer, sizeof buffer);
-      if (got <= 0) return false;
-      shown.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  // Types `keys` once the shell showed that it has run what came before.
-  void types(std::string_view keys) { (void)!::write(master_, keys.data(), keys.size()); }
-  // Runs `line` as the person and waits for its marker, so that the shell is at its prompt.
-  bool runs(const std::string& line, std::string_view marker) {
-    types(line + "\r");
-    return sees(marker);
-  }
-
-  std::string shown;
-
- private:
-  int master_ = -1;
-  pid_t pid_ = -1;
-  std::size_t seen_ = 0;
-};
 
 class ExecInTerminal : public ::testing::Test {
  protected:
@@ -108,10 +44,10 @@ class ExecInTerminal : public ::testing::Test {
   }
   // A person's new terminal on `here`, at its prompt in `directory`. Without a vault there is
   // no secret to give.
-  std::unique_ptr<PersonAtTerminal> open_terminal(const std::string& directory) {
+  std::unique_ptr<PtyClient> open_terminal(const std::string& directory) {
     auto person =
-        std::make_unique<PersonAtTerminal>(scene.env, std::vector<std::string>{"term", "here"});
-    EXPECT_TRUE(person->sees("Ctrl-\\ detaches")) << person->shown;
+        std::make_unique<PtyClient>(scene.env, std::vector<std::string>{"term", "here"}, 200);
+    EXPECT_TRUE(person->wait_for("Ctrl-\\ detaches")) << person->shown;
     EXPECT_TRUE(person->runs("cd " + directory + "; echo ready-$((6*7))", "ready-42"))
         << person->shown;
     return person;
@@ -135,8 +71,8 @@ TEST_F(ExecInTerminal, RunsVisiblyInTheNewestTerminalAndLeavesTheShellAsItWas) {
   EXPECT_NE(answer.out.find(R"("exitCode":3,"stdout":"out\nerr\n","stderr":"")"), std::string::npos)
       << answer.out;
   EXPECT_NE(answer.out.find(R"("truncated":false)"), std::string::npos) << answer.out;
-  EXPECT_TRUE(person->sees("echo out; echo err >&2; exit 3")) << person->shown;
-  EXPECT_TRUE(person->sees("out\r\nerr\r\n")) << person->shown;
+  EXPECT_TRUE(person->wait_for("echo out; echo err >&2; exit 3")) << person->shown;
+  EXPECT_TRUE(person->wait_for("out\r\nerr\r\n")) << person->shown;
   EXPECT_EQ(older->shown.find("echo out"), std::string::npos);
 
   // The directory and exported variables are the terminal's; the command's own stay its own.
@@ -171,28 +107,28 @@ TEST_F(ExecInTerminal, RunsVisiblyInTheNewestTerminalAndLeavesTheShellAsItWas) {
 
 TEST_F(ExecInTerminal, TypesNothingIntoABusyTerminalAndSendsCtrlCForAKilledCaller) {
   auto person = open_terminal("/");
-  person->types("sleep 30\r");
-  ASSERT_TRUE(person->sees("sleep 30"));
+  person->type("sleep 30\r");
+  ASSERT_TRUE(person->wait_for("sleep 30"));
   RunResult busy = exec("echo typed-$((1+1))");
   EXPECT_EQ(busy.exit_code, 5) << busy.out;
   EXPECT_NE(busy.out.find("terminal_busy"), std::string::npos) << busy.out;
   EXPECT_NE(busy.out.find("a program runs in it"), std::string::npos) << busy.out;
-  person->types("\x03");
+  person->type("\x03");
   ASSERT_TRUE(person->runs("printf '\\033[?1049h'; echo full-$((2*4)); sleep 30", "full-8"));
   RunResult full_screen = exec("echo typed-$((1+1))");
   EXPECT_NE(full_screen.out.find("a full-screen program is open in it"), std::string::npos)
       << full_screen.out;
-  person->types("\x03");
+  person->type("\x03");
   ASSERT_TRUE(person->runs("printf '\\033[?1049l'; echo back-$((3*3))", "back-9"));
   EXPECT_EQ(person->shown.find("typed-2"), std::string::npos) << "nothing was typed";
 
   // pendrel killed while its command runs: Ctrl-C once, and the terminal is free again.
   pid_t caller =
       scene.spawn_pendrel({"exec", "--terminal", "here", "echo started-$((5*5)); sleep 30"});
-  ASSERT_TRUE(person->sees("started-25")) << person->shown;
+  ASSERT_TRUE(person->wait_for("started-25")) << person->shown;
   ::kill(caller, SIGKILL);
   ::waitpid(caller, nullptr, 0);
-  EXPECT_TRUE(person->sees("^C")) << person->shown;
+  EXPECT_TRUE(person->wait_for("^C")) << person->shown;
   RunResult after;
   for (int attempt = 0; attempt < 50; ++attempt) {
     after = exec("echo free-$((4*4))");
@@ -218,8 +154,8 @@ TEST_F(ExecInTerminal, NeedsAnAttachedTerminalAndPassesTheRulesFirst) {
   EXPECT_NE(blocked.out.find("command_blocked"), std::string::npos) << blocked.out;
   EXPECT_EQ(person->shown.find("rm -rf"), std::string::npos);
 
-  person->types("\x1c");  // Ctrl-\ detaches
-  ASSERT_TRUE(person->sees("detached from terminal l1")) << person->shown;
+  person->type("\x1c");  // Ctrl-\ detaches
+  ASSERT_TRUE(person->wait_for("detached from terminal l1")) << person->shown;
   RunResult unattached = exec("true");
   EXPECT_NE(unattached.out.find("terminal_not_open"), std::string::npos) << unattached.out;
   EXPECT_NE(unattached.out.find("no one is attached to the open terminals of here (l1)"),
@@ -235,10 +171,10 @@ TEST_F(ExecInSshTerminal, TypesOnlyWhereTheShellSignalsItsPromptAndAnswersFromTh
   start_service();
   auto env = scene.env;
   env["TERM"] = "xterm";
-  PersonAtTerminal person(env, {"term", "web"});
-  ASSERT_TRUE(person.sees("Master password or PIN: ")) << person.shown;
-  person.types(std::string(ssh_master) + "\r");
-  ASSERT_TRUE(person.sees("Ctrl-\\ detaches")) << person.shown;
+  PtyClient person(env, {"term", "web"}, 200);
+  ASSERT_TRUE(person.wait_for("Master password or PIN: ")) << person.shown;
+  person.type(std::string(ssh_master) + "\r");
+  ASSERT_TRUE(person.wait_for("Ctrl-\\ detaches")) << person.shown;
   ASSERT_TRUE(person.runs("cd /tmp; echo ready-$((6*7))", "ready-42")) << person.shown;
 
   // The test user's sh asks for no bracketed paste and marks no prompt: over SSH nothing then
@@ -254,7 +190,7 @@ TEST_F(ExecInSshTerminal, TypesOnlyWhereTheShellSignalsItsPromptAndAnswersFromTh
   EXPECT_EQ(answer.exit_code, 3) << answer.out << answer.err;
   EXPECT_NE(answer.out.find(R"("stdout":"person in /tmp\nerr\n","stderr":"")"), std::string::npos)
       << answer.out;
-  EXPECT_TRUE(person.sees("person in /tmp\r\nerr\r\n")) << person.shown;
+  EXPECT_TRUE(person.wait_for("person in /tmp\r\nerr\r\n")) << person.shown;
   EXPECT_TRUE(person.runs("echo \"still in $(pwd)\"", "still in /tmp")) << person.shown;
   EXPECT_EQ(person.shown.find("typed-2"), std::string::npos);
 
@@ -262,10 +198,10 @@ TEST_F(ExecInSshTerminal, TypesOnlyWhereTheShellSignalsItsPromptAndAnswersFromTh
   // types Ctrl-C into the remote shell.
   pid_t caller =
       scene.spawn_pendrel({"exec", "--terminal", "web", "echo started-$((5*5)); sleep 30"});
-  ASSERT_TRUE(person.sees("started-25")) << person.shown;
+  ASSERT_TRUE(person.wait_for("started-25")) << person.shown;
   ::kill(caller, SIGKILL);
   ::waitpid(caller, nullptr, 0);
-  EXPECT_TRUE(person.sees("^C")) << person.shown;
+  EXPECT_TRUE(person.wait_for("^C")) << person.shown;
   EXPECT_TRUE(person.runs("echo after-$((4*4))", "after-16")) << person.shown;
   std::string audit = scene.audit();
   EXPECT_NE(audit.find(R"("terminal":"s1","outcome":"ok","exitCode":3)"), std::string::npos)
