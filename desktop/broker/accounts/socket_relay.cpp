@@ -39,21 +39,13 @@ Step pass_on(int from, int to, std::vector<char>& buffer) {
   bool first = true;
   Step result = Step::more;
   while (sent_total < static_cast<std::size_t>(got)) {
-    iovec out{buffer.data() + sent_total, static_cast<std::size_t>(got) - sent_total};
-    msghdr outgoing{};
-    outgoing.msg_iov = &out;
-    outgoing.msg_iovlen = 1;
-    alignas(cmsghdr) char out_control[CMSG_SPACE(sizeof(int) * max_descriptors)]{};
-    if (first && !descriptors.empty()) {
-      outgoing.msg_control = out_control;
-      outgoing.msg_controllen = CMSG_SPACE(sizeof(int) * descriptors.size());
-      cmsghdr* header = CMSG_FIRSTHDR(&outgoing);
-      header->cmsg_level = SOL_SOCKET;
-      header->cmsg_type = SCM_RIGHTS;
-      header->cmsg_len = CMSG_LEN(sizeof(int) * descriptors.size());
-      std::memcpy(CMSG_DATA(header), descriptors.data(), sizeof(int) * descriptors.size());
-    }
-    ssize_t sent = ::sendmsg(to, &outgoing, MSG_NOSIGNAL);
+    // The descriptors go with the first piece only.
+    std::span<const int> attached;
+    if (first) attached = descriptors;
+    ssize_t sent = send_with_descriptors(
+        to,
+        std::string_view(buffer.data() + sent_total, static_cast<std::size_t>(got) - sent_total),
+        attached, MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN) {

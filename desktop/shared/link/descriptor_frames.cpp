@@ -27,12 +27,13 @@ std::string length_prefix(std::size_t size) {
 
 }  // namespace
 
-std::expected<void, int> write_frame_with_descriptors(int socket, std::string_view payload,
-                                                      std::span<const int> descriptors) {
-  if (descriptors.size() > max_descriptors) return std::unexpected(E2BIG);
-  std::string bytes = length_prefix(payload.size());
-  bytes.append(payload);
-  iovec part{bytes.data(), bytes.size()};
+ssize_t send_with_descriptors(int socket, std::string_view bytes, std::span<const int> descriptors,
+                              int flags) {
+  if (descriptors.size() > max_descriptors) {
+    errno = E2BIG;
+    return -1;
+  }
+  iovec part{const_cast<char*>(bytes.data()), bytes.size()};
   msghdr message{};
   message.msg_iov = &part;
   message.msg_iovlen = 1;
@@ -46,9 +47,17 @@ std::expected<void, int> write_frame_with_descriptors(int socket, std::string_vi
     header->cmsg_len = CMSG_LEN(sizeof(int) * descriptors.size());
     std::memcpy(CMSG_DATA(header), descriptors.data(), sizeof(int) * descriptors.size());
   }
+  return ::sendmsg(socket, &message, flags);
+}
+
+std::expected<void, int> write_frame_with_descriptors(int socket, std::string_view payload,
+                                                      std::span<const int> descriptors) {
+  if (descriptors.size() > max_descriptors) return std::unexpected(E2BIG);
+  std::string bytes = length_prefix(payload.size());
+  bytes.append(payload);
   ssize_t sent;
   do {
-    sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    sent = send_with_descriptors(socket, bytes, descriptors, MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) return std::unexpected(errno);
   // The descriptors went with the first byte; the rest is plain data.

@@ -3,6 +3,8 @@
 // so that the broker never opens the person's files by name.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <expected>
@@ -32,6 +34,11 @@ struct FrameWithDescriptors {
 // `deadline`. The error says what went wrong, for the log.
 [[nodiscard]] std::expected<FrameWithDescriptors, std::string> read_frame_with_descriptors(
     int socket, std::uint32_t limit, std::chrono::steady_clock::time_point deadline);
+
+// One sendmsg of `bytes` with `descriptors` (at most 8) attached to its first byte: what
+// sendmsg returns (the bytes sent, or -1 with errno set; E2BIG for too many descriptors).
+[[nodiscard]] ssize_t send_with_descriptors(int socket, std::string_view bytes,
+                                            std::span<const int> descriptors, int flags);
 
 // The descriptors that arrived (SCM_RIGHTS) with a message `recvmsg` filled, each owned.
 [[nodiscard]] std::vector<UniqueFd> descriptors_received(const msghdr& message);
