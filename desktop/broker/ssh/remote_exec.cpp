@@ -3,6 +3,7 @@
 #include <libssh/callbacks.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "desktop/broker/ssh/signal_names.h"
 #include "desktop/broker/ssh/ssh_connection.h"
 #include "desktop/broker/ssh/ssh_error.h"
+#include "desktop/front/runner/command_on_stdin.h"
 #include "protocol/capped_text.h"
 
 namespace pendrel::desktop {
@@ -24,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds signal_grace{2};
 // The event loop wakes at least this often to look at the clock.
 constexpr std::chrono::milliseconds poll_slice{200};
+// A long command is sent in parts no larger, so the loop keeps watching for a cancel.
+constexpr std::size_t command_part_bytes = 65536;
 
 struct ChannelState {
   OutputCapture out{remote_stream_limit};
@@ -56,6 +60,21 @@ void on_close(ssh_session, ssh_channel, void* userdata) {
   static_cast<ChannelState*>(userdata)->closed = true;
 }
 
+// Sends as much of a long command as the host's window takes, and the end of the channel's
+// input once all of it is sent, so that the shell's `cat` ends. Never blocks on the window: the
+// event loop would stop reading the command's output meanwhile. A failed write shows in the
+// loop as the broken session.
+void send_command_part(ssh_channel channel, std::string_view& unsent) {
+  const std::size_t window = ssh_channel_window_size(channel);
+  const std::size_t part = std::min({unsent.size(), window, command_part_bytes});
+  if (part > 0) {
+    const int written = ssh_channel_write(channel, unsent.data(), static_cast<std::uint32_t>(part));
+    if (written == SSH_ERROR) return;
+    unsent.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (unsent.empty()) ssh_channel_send_eof(channel);
+}
+
 int on_cancel_fd(socket_t, int, void* userdata) {
   static_cast<ChannelState*>(userdata)->caller_gone = true;
   return 0;
@@ -83,7 +102,12 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, OwnedCha
   if (ssh_set_channel_callbacks(channel.get(), &callbacks) != SSH_OK) {
     return std::unexpected(ssh_failure(ErrorCode::internal, "cannot watch the SSH channel"));
   }
-  const std::string command_text(command);
+  // The server's shell gets the command as one argument, which the server's kernel limits as
+  // ours does; a longer one goes through the channel's input, as to a LOCAL shell.
+  const bool on_stdin = needs_command_on_stdin(command);
+  const std::string command_text(on_stdin ? command_from_stdin : command);
+  std::string_view unsent = on_stdin ? command : std::string_view{};
+  bool input_ended = !on_stdin;
   if (ssh_channel_request_exec(channel.get(), command_text.c_str()) != SSH_OK) {
     return std::unexpected(ssh_failure(
         ErrorCode::connect_failed,
@@ -104,7 +128,13 @@ std::expected<ExecResponse, ErrorBody> run_command(ssh_session session, OwnedCha
   const char* next_signal = "TERM";
   Clock::time_point signal_sent;
   while (!state.closed) {
+    if (!input_ended && reason == StopReason::none) {
+      send_command_part(channel.get(), unsent);
+      input_ended = unsent.empty();
+    }
     auto wait = stop.wait_at_most(poll_slice);
+    // More of the command may go at once: only look at what arrived.
+    if (!input_ended && ssh_channel_window_size(channel.get()) > 0) wait = {};
     if (ssh_event_dopoll(event.get(), static_cast<int>(wait.count())) == SSH_ERROR &&
         !ssh_is_connected(session)) {
       break;

@@ -16,7 +16,9 @@ namespace pendrel::desktop {
 inline constexpr std::size_t remote_stream_limit = 1'048'576;
 
 // Connects and logs in (see open_ssh_session for those failures), then runs `command` as the
-// remote user's shell reads it. stdout and stderr are kept apart, each cut at
+// remote user's shell reads it. A command too long for one argument is sent on the channel's
+// input to a short command that reads and runs it (command_on_stdin.h), which needs a login
+// shell that reads POSIX shell (sh, bash, ksh, zsh). stdout and stderr are kept apart, each cut at
 // remote_stream_limit bytes while the rest is read and dropped ("truncated"), invalid UTF-8
 // replaced by U+FFFD; the exit code is the command's status, 128 + the signal number after a
 // signal death, or -1 when the server reported neither. When `cancel` fires, or the command

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <thread>
+
+#include "desktop/front/runner/command_on_stdin.h"
 
 extern char** environ;
 
@@ -37,6 +40,15 @@ std::expected<std::pair<UniqueFd, UniqueFd>, int> make_pipe() {
   return std::pair{UniqueFd(ends[0]), UniqueFd(ends[1])};
 }
 
+// A socket rather than a pipe: its writer can refuse SIGPIPE (MSG_NOSIGNAL) when the shell
+// ends before reading it all.
+std::expected<std::pair<UniqueFd, UniqueFd>, int> make_command_socket() {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    return std::unexpected(errno);
+  return std::pair{UniqueFd(ends[0]), UniqueFd(ends[1])};
+}
+
 }  // namespace
 
 std::expected<StartedShell, int> start_shell(std::string_view command,
@@ -45,6 +57,13 @@ std::expected<StartedShell, int> start_shell(std::string_view command,
   if (!out) return std::unexpected(out.error());
   auto err = make_pipe();
   if (!err) return std::unexpected(err.error());
+  const bool on_stdin = needs_command_on_stdin(command);
+  std::pair<UniqueFd, UniqueFd> command_ends;
+  if (on_stdin) {
+    auto ends = make_command_socket();
+    if (!ends) return std::unexpected(ends.error());
+    command_ends = std::move(*ends);
+  }
 
   SpawnSetup setup;
   sigset_t all_signals;
@@ -56,21 +75,28 @@ std::expected<StartedShell, int> start_shell(std::string_view command,
   posix_spawnattr_setpgroup(&setup.attributes, 0);
   posix_spawnattr_setsigmask(&setup.attributes, &no_signals);
   posix_spawnattr_setsigdefault(&setup.attributes, &all_signals);
-  posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+  if (on_stdin) {
+    posix_spawn_file_actions_adddup2(&setup.actions, command_ends.first.get(), 0);
+  } else {
+    posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+  }
   posix_spawn_file_actions_adddup2(&setup.actions, out->second.get(), 1);
   posix_spawn_file_actions_adddup2(&setup.actions, err->second.get(), 2);
   // The service's sockets, logs and other callers' pipes stay out of the command's reach.
   posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
   posix_spawn_file_actions_addchdir_np(&setup.actions, home_dir.c_str());
 
-  std::string command_text(command);
+  std::string command_text(on_stdin ? command_from_stdin : command);
   char shell[] = "/bin/sh";
   char dash_c[] = "-c";
-  char* argv[] = {shell, dash_c, command_text.data(), nullptr};
+  // Ends the options, so that a command starting with '-' is run, not read as one.
+  char end_of_options[] = "--";
+  char* argv[] = {shell, dash_c, end_of_options, command_text.data(), nullptr};
   pid_t pid = -1;
   int error = ::posix_spawn(&pid, shell, &setup.actions, &setup.attributes, argv, environ);
   if (error != 0) return std::unexpected(error);
-  return StartedShell{pid, std::move(out->first), std::move(err->first)};
+  return StartedShell{pid, std::move(out->first), std::move(err->first),
+                      std::move(command_ends.second)};
 }
 
 int reap(pid_t pid) {

@@ -17,12 +17,17 @@ struct StartedShell {
   pid_t pid = -1;  // also the id of its new process group
   UniqueFd stdout_pipe;
   UniqueFd stderr_pipe;
+  // Set for a command too long for one argument: the shell's standard input, a stream socket
+  // the caller writes the whole command to and then closes.
+  UniqueFd command_socket;
 };
 
-// Spawns `/bin/sh -c command` as the leader of a new process group, in `home_dir`, with
+// Spawns `/bin/sh -c -- command` as the leader of a new process group, in `home_dir`, with
 // standard input on /dev/null, standard output and error on two pipes, no other descriptor,
 // the default signal dispositions and an empty signal mask (the service blocks or ignores
-// some). Fails with the errno of the spawn (the working directory included).
+// some). A command that needs_command_on_stdin is read by the shell from `command_socket`
+// instead, and still runs with standard input on /dev/null. Fails with the errno of the spawn
+// (the working directory included).
 [[nodiscard]] std::expected<StartedShell, int> start_shell(std::string_view command,
                                                            const std::string& home_dir);
 

@@ -1,6 +1,7 @@
 #include "desktop/front/runner/local_exec.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -26,19 +27,33 @@ std::uint64_t milliseconds_since(std::chrono::steady_clock::time_point start) {
 
 enum class DrainEnd { finished, canceled };
 
+// Sends the next part of a long command through the shell's standard input, without waiting;
+// closes the socket once it is all sent, or when the shell stopped reading (it ended, or
+// read no further: either way the outcome is the shell's to tell).
+void send_command_part(UniqueFd& socket, std::string_view& unsent) {
+  ssize_t sent = ::send(socket.get(), unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
+  if (sent > 0) unsent.remove_prefix(static_cast<std::size_t>(sent));
+  if (sent < 0 || unsent.empty()) socket.reset();
+}
+
 // Reads both pipes until both are at end of file, each into its capture, watching the
-// cancel descriptors alongside. Reading both at once is what keeps a command that fills
-// one pipe from blocking while the other is waited on.
-DrainEnd drain(StartedShell& shell, OutputCapture& out, OutputCapture& err,
-               const CancelWatch& cancel) {
+// cancel descriptors alongside, and meanwhile sends `command` to a shell that reads it from
+// its standard input. Reading both at once is what keeps a command that fills one pipe from
+// blocking while the other is waited on.
+DrainEnd drain(StartedShell& shell, std::string_view command, OutputCapture& out,
+               OutputCapture& err, const CancelWatch& cancel) {
   UniqueFd* pipes[] = {&shell.stdout_pipe, &shell.stderr_pipe};
   OutputCapture* captures[] = {&out, &err};
+  std::string_view unsent = shell.command_socket ? command : std::string_view{};
   std::vector<pollfd> watched;
   char buffer[65536];
   while (shell.stdout_pipe || shell.stderr_pipe) {
     watched.clear();
     for (auto* pipe : pipes)
       watched.push_back(pollfd{pipe->valid() ? pipe->get() : -1, POLLIN, 0});
+    const int command_fd = shell.command_socket.valid() ? shell.command_socket.get() : -1;
+    watched.push_back(pollfd{command_fd, POLLOUT, 0});
     for (int fd : cancel.fds) {
       watched.push_back(pollfd{fd, static_cast<short>(POLLIN | POLLRDHUP), 0});
     }
@@ -46,9 +61,10 @@ DrainEnd drain(StartedShell& shell, OutputCapture& out, OutputCapture& err,
       if (errno == EINTR) continue;
       return DrainEnd::canceled;  // cannot watch any more: end the command rather than hang
     }
-    for (std::size_t i = 2; i < watched.size(); ++i) {
+    for (std::size_t i = 3; i < watched.size(); ++i) {
       if (watched[i].revents != 0) return DrainEnd::canceled;
     }
+    if (watched[2].revents != 0) send_command_part(shell.command_socket, unsent);
     for (std::size_t i = 0; i < 2; ++i) {
       if (watched[i].revents == 0) continue;
       ssize_t got = ::read(pipes[i]->get(), buffer, sizeof buffer);
@@ -94,10 +110,11 @@ std::expected<ExecResponse, ErrorBody> run_local_command(std::string_view comman
   }
   OutputCapture out(max_stream_bytes);
   OutputCapture err(max_stream_bytes);
-  if (drain(*shell, out, err, cancel) == DrainEnd::canceled ||
+  if (drain(*shell, command, out, err, cancel) == DrainEnd::canceled ||
       wait_for_exit(shell->pid, cancel) == DrainEnd::canceled) {
     shell->stdout_pipe.reset();
     shell->stderr_pipe.reset();
+    shell->command_socket.reset();
     end_process_group(shell->pid, cancel_grace);
     return std::unexpected(ErrorBody{"canceled", "the command was ended before it finished"});
   }

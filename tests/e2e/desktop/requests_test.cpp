@@ -108,6 +108,24 @@ TEST_F(Requests, ExecReturnsStatusAndBothStreamsApart) {
       << "commands run in the home directory: " << pwd.out;
 }
 
+// Within the stdin limit but far over what one argument of the shell may hold; and a command
+// that sh would take for one of its options.
+TEST_F(Requests, LongScriptsAndCommandsStartingWithADashRun) {
+  std::string script;
+  for (int line = 0; line < 150'000; ++line)
+    script += ":\n";
+  script += "echo done; exit 3\n";
+  RunResult long_script = run_pendrel(
+      {.args = {"exec", "here", "--stdin"}, .env = scene.env, .stdin_data = std::move(script)});
+  EXPECT_EQ(long_script.exit_code, 3) << long_script.err;
+  EXPECT_NE(long_script.out.find(R"("stdout":"done\n","stderr":"")"), std::string::npos)
+      << long_script.out;
+
+  RunResult dash = scene.pendrel({"exec", "here", "-x"});
+  EXPECT_EQ(dash.exit_code, 127) << dash.out;
+  EXPECT_NE(dash.out.find("-x: not found"), std::string::npos) << dash.out;
+}
+
 TEST_F(Requests, TwoMebibytesOfOutputAreCutAtOneAndMarkedTruncated) {
   RunResult result = scene.pendrel({"exec", "here", "head -c 2097152 /dev/zero | tr '\\0' x"});
   ASSERT_EQ(result.exit_code, 0) << result.err;

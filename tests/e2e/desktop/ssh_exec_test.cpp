@@ -69,6 +69,16 @@ TEST_F(SshScene, HostKeyFromUnknownToTrustedToChangedAndExecAnswers) {
                                   .env = scene.env,
                                   .stdin_data = "a=one\nif [ $a = one ]; then\n  echo two\nfi\n"});
   EXPECT_NE(script.out.find(R"("stdout":"two\n")"), std::string::npos) << script.out;
+  // Within the stdin limit, but more than one argument of the server's shell may hold.
+  std::string long_text;
+  for (int line = 0; line < 150'000; ++line)
+    long_text += ":\n";
+  long_text += "echo done; exit 3\n";
+  RunResult long_script =
+      run_pendrel({.args = {"exec", id, "--stdin"}, .env = scene.env, .stdin_data = long_text});
+  EXPECT_EQ(long_script.exit_code, 3) << long_script.err;
+  EXPECT_NE(long_script.out.find(R"("stdout":"done\n","stderr":"")"), std::string::npos)
+      << long_script.out;
 
   RunResult text = pendrel({"exec", id, "echo hello from ssh"}, StdoutMode::terminal);
   EXPECT_EQ(text.exit_code, 0) << text.err;

@@ -16,6 +16,13 @@ namespace {
 
 using testing::TempDir;
 
+std::string repeated(std::string_view text, std::size_t times) {
+  std::string all;
+  for (std::size_t i = 0; i < times; ++i)
+    all += text;
+  return all;
+}
+
 TEST(RunLocalCommand, ReportsWhatTheCommandDid) {
   TempDir home;
   testing::write_file(home / "marker", "here");
@@ -32,8 +39,14 @@ TEST(RunLocalCommand, ReportsWhatTheCommandDid) {
       {"echo out; echo err >&2; exit 3", 3, "out\n", "err\n"},
       {"kill -9 $$", 137, "", ""},
       {"cat marker; pwd >/dev/null", 0, "here", ""},
-      {"cat", 0, "", ""},                          // standard input is /dev/null, so this ends
-      {"ls /proc/self/fd | wc -l", 0, "4\n", ""},  // 0, 1, 2 and ls's own directory
+      {"cat", 0, "", ""},                              // standard input is /dev/null, so this ends
+      {"ls /proc/self/fd | wc -l", 0, "4\n", ""},      // 0, 1, 2 and ls's own directory
+      {"-x", 127, "", "/bin/sh: 1: -x: not found\n"},  // a command, not an option of sh
+      // Far longer than one argument may be: read by the shell, as if run with -c. Standard
+      // input is still /dev/null, no descriptor is added, and the line numbers are the text's.
+      {repeated(":\n", 150'000) +
+           "readlink /proc/self/fd/0; ls /proc/self/fd | wc -l; echo \"$0\"\nnope; exit 3",
+       3, "/dev/null\n4\n/bin/sh\n", "/bin/sh: 150002: eval: nope: not found\n"},
       {"printf 'a\\377b'", 0,
        "a\xEF\xBF\xBD"
        "b",
@@ -43,16 +56,17 @@ TEST(RunLocalCommand, ReportsWhatTheCommandDid) {
        max_stream_bytes, true},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.command.substr(c.command.size() - std::min<std::size_t>(c.command.size(), 80)));
     auto result = run_local_command(c.command, home.path(), CancelWatch{});
-    ASSERT_TRUE(result) << c.command << ": " << result.error().message;
-    EXPECT_EQ(result->exit_code, c.exit_code) << c.command;
-    EXPECT_EQ(result->truncated, c.truncated) << c.command;
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(result->exit_code, c.exit_code);
+    EXPECT_EQ(result->truncated, c.truncated);
     if (c.out_size != 0) {
-      EXPECT_EQ(result->stdout_text.size(), c.out_size) << c.command;
-      EXPECT_EQ(result->stderr_text.size(), max_stream_bytes) << c.command;
+      EXPECT_EQ(result->stdout_text.size(), c.out_size);
+      EXPECT_EQ(result->stderr_text.size(), max_stream_bytes);
     } else {
-      EXPECT_EQ(result->stdout_text, c.out) << c.command;
-      EXPECT_EQ(result->stderr_text, c.err) << c.command;
+      EXPECT_EQ(result->stdout_text, c.out);
+      EXPECT_EQ(result->stderr_text, c.err);
     }
   }
   ::close(leaked);

@@ -17,12 +17,20 @@ namespace pendrel::desktop::testing {
 namespace {
 
 struct ExecCase {
-  const char* command;
+  std::string command;
   int exit_code;
   std::string stdout_text;
   std::string stderr_text;
   bool truncated = false;
 };
+
+// 300 KB of no-op lines, then `last`.
+std::string long_script(std::string_view last) {
+  std::string script;
+  for (int line = 0; line < 150'000; ++line)
+    script += ":\n";
+  return script + std::string(last);
+}
 
 TEST(SshExec, StreamsExitCodesAndTheOutputLimit) {
   SKIP_WITHOUT_SSHD();
@@ -36,9 +44,12 @@ TEST(SshExec, StreamsExitCodesAndTheOutputLimit) {
       {"printf 'ok\\377\\n'", 0, "ok\xEF\xBF\xBD\n", ""},
       {"head -c 2097152 /dev/zero | tr '\\0' a; head -c 3000000 /dev/zero >&2", 0, a_mebibyte,
        std::string(remote_stream_limit, '\0'), true},
+      // Far longer than one argument of the server's shell may be: it reads it from the
+      // channel, and the text's own commands find their standard input empty.
+      {long_script("readlink /proc/self/fd/0; echo done >&2; exit 3"), 3, "/dev/null\n", "done\n"},
   };
   for (const ExecCase& expected : cases) {
-    SCOPED_TRACE(expected.command);
+    SCOPED_TRACE(expected.command.substr(expected.command.find_last_of(':') + 1));
     auto result =
         ssh_exec(target_of(server), login.view(), trusting(server), expected.command, no_cancel);
     ASSERT_TRUE(result.has_value()) << result.error().code << ": " << result.error().message;
