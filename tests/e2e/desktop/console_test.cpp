@@ -15,6 +15,7 @@
 #include <future>
 
 #include "desktop_scene.h"
+#include "pty_client.h"
 #include "support/test_broker.h"
 
 namespace pendrel::testing {
@@ -25,65 +26,6 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view master = "console-master-pass-3";
 constexpr std::string_view pin = "246813";
-
-// `pendrel-desktop console` with its controlling terminal on a pseudo-terminal.
-class TerminalConsole {
- public:
-  explicit TerminalConsole(const std::map<std::string, std::string>& env) {
-    ExecEnvironment envp(env);
-    std::string program = desktop_binary();
-    std::string command = "console";
-    char* argv[] = {program.data(), command.data(), nullptr};
-    pid_ = ::forkpty(&terminal_, nullptr, nullptr, nullptr);
-    if (pid_ == 0) {
-      ::execve(argv[0], argv, envp.data());
-      _exit(127);
-    }
-  }
-  ~TerminalConsole() { (void)close(); }
-  TerminalConsole(const TerminalConsole&) = delete;
-  TerminalConsole& operator=(const TerminalConsole&) = delete;
-
-  // Reads what the console shows until `text` appears after what earlier waits found.
-  bool wait_for(std::string_view text, std::chrono::milliseconds timeout = 20s) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-      if (auto at = shown.find(text, seen_); at != std::string::npos) {
-        seen_ = at + text.size();
-        return true;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || terminal_ < 0) return false;
-      pollfd entry{terminal_, POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[4096];
-      ssize_t got = ::read(terminal_, buffer, sizeof buffer);
-      if (got <= 0) return false;  // the console has gone
-      shown.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  void type(std::string_view keys) { (void)!::write(terminal_, keys.data(), keys.size()); }
-
-  // Ends it as closing its window would (SIGHUP); its exit code.
-  int close() {
-    if (pid_ <= 0) return -1;
-    ::kill(pid_, SIGHUP);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    ::close(terminal_);
-    terminal_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  std::string shown;
-
- private:
-  pid_t pid_ = -1;
-  int terminal_ = -1;
-  std::size_t seen_ = 0;
-};
 
 class Console : public ::testing::Test {
  protected:
@@ -137,7 +79,7 @@ class Console : public ::testing::Test {
 TEST_F(Console, APersonApprovesWithTheSecretAndEveryOtherEndRunsNothing) {
   start("30");
   if (IsSkipped()) return;
-  auto console = std::make_unique<TerminalConsole>(scene.env);
+  auto console = std::make_unique<PtyClient>(scene.env, std::vector<std::string>{"console"});
   ASSERT_TRUE(console->wait_for("attached")) << console->shown;
 
   // Approved: a keystroke alone does nothing, a wrong secret does not approve, the PIN does.
@@ -193,7 +135,7 @@ TEST_F(Console, APersonApprovesWithTheSecretAndEveryOtherEndRunsNothing) {
   // The last console goes while it waits.
   auto detached = exec_matching(marker("detached"));
   ASSERT_TRUE(console->wait_for("=== rule match #6")) << console->shown;
-  EXPECT_EQ(console->close(), 0);
+  EXPECT_EQ(console->hang_up(), 0);
   RunResult blocked = detached.get();
   EXPECT_EQ(blocked.exit_code, 4);
   EXPECT_NE(blocked.out.find(R"({"error":"command_blocked")"), std::string::npos) << blocked.out;
@@ -226,7 +168,7 @@ TEST_F(Console, APersonApprovesWithTheSecretAndEveryOtherEndRunsNothing) {
 TEST_F(Console, AMatchNobodyAnswersTimesOutAndBlockingOutrightAsksNobody) {
   start("2");
   if (IsSkipped()) return;
-  TerminalConsole console(scene.env);
+  PtyClient console(scene.env, {"console"});
   ASSERT_TRUE(console.wait_for("attached")) << console.shown;
   RunResult result = exec_matching(marker("late")).get();
   EXPECT_EQ(result.exit_code, 4);

@@ -88,6 +88,12 @@ class PtyClient {
     ::ioctl(master_, TIOCSWINSZ, &size);  // the kernel tells the client (SIGWINCH)
   }
 
+  // Ends it as closing its window would (SIGHUP); its exit code.
+  int hang_up() {
+    if (pid_ > 0) ::kill(pid_, SIGHUP);
+    return exit_code();
+  }
+
   // Its exit code once it has ended, reading what it still shows; -1 after the wait.
   int exit_code(std::chrono::milliseconds timeout = 30s) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
