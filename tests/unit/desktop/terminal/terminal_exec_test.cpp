@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "desktop/shared/terminal/terminal_frames.h"
+#include "shell_in_pty.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::desktop {
@@ -33,26 +34,9 @@ class PtyShell : public TerminalBackend {
  public:
   PtyShell(std::vector<std::string> argv, const std::string& directory, Sight sight)
       : sight_(sight) {
-    int master = -1;
-    winsize size{24, 80, 0, 0};
-    pid_ = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid_ == 0) {
-      if (::chdir(directory.c_str()) != 0) ::_exit(126);
-      ::setenv("PS1", "pd$ ", 1);
-      ::setenv("HISTFILE", "/dev/null", 1);
-      ::setenv("TERM", "xterm", 1);
-      ::setenv("INPUTRC", "/dev/null", 1);
-      ::setenv("KEPT", "inherited", 1);
-      ::unsetenv("ENV");
-      std::vector<char*> args;
-      for (auto& arg : argv)
-        args.push_back(arg.data());
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    master_.reset(master);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    auto started = start_shell_in_pty(argv, directory);
+    pid_ = started.pid;
+    master_.reset(started.master);
   }
   ~PtyShell() override {
     ::kill(pid_, SIGKILL);

@@ -16,6 +16,7 @@
 #include "desktop/shared/terminal/captured_output.h"
 #include "protocol/fd_io.h"
 #include "protocol/unique_fd.h"
+#include "shell_in_pty.h"
 #include "support/temp_dir.h"
 
 namespace pendrel::desktop {
@@ -63,27 +64,9 @@ TEST(TypedCommand, TypesOnlyPrintableLinesThatFitAndStartWithASpace) {
 class ShellInPty {
  public:
   ShellInPty(const std::vector<std::string>& argv, const std::string& directory) {
-    int master = -1;
-    winsize size{24, 80, 0, 0};
-    pid_ = ::forkpty(&master, nullptr, nullptr, &size);
-    if (pid_ == 0) {
-      if (::chdir(directory.c_str()) != 0) ::_exit(126);
-      // No rc files, no history written to the tester's home, a prompt of our own.
-      ::setenv("PS1", "pd$ ", 1);
-      ::setenv("HISTFILE", "/dev/null", 1);
-      ::setenv("TERM", "xterm", 1);
-      ::setenv("INPUTRC", "/dev/null", 1);
-      ::unsetenv("ENV");
-      ::setenv("KEPT", "inherited", 1);
-      std::vector<char*> args;
-      for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    master_.reset(master);
-    if (master >= 0) ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    auto started = start_shell_in_pty(argv, directory);
+    pid_ = started.pid;
+    master_.reset(started.master);
   }
   ~ShellInPty() {
     if (pid_ > 0) {
