@@ -14,23 +14,16 @@ namespace pendrel::desktop {
 namespace {
 
 constexpr std::size_t chunk = 64 * 1024;
-constexpr std::size_t max_descriptors = 8;
 
 enum class Step { more, ended, failed };
 
 // Moves what is readable on `from` to `to`, descriptors included.
 Step pass_on(int from, int to, std::vector<char>& buffer) {
-  iovec part{buffer.data(), buffer.size()};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * max_descriptors)]{};
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  ssize_t got = ::recvmsg(from, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
-  if (got < 0) return errno == EAGAIN || errno == EINTR ? Step::more : Step::failed;
   // Owned here, so that they are closed once passed on, or when nothing could be.
-  const std::vector<UniqueFd> received = descriptors_received(message);
+  auto incoming = receive_with_descriptors(from, buffer.data(), buffer.size(), MSG_DONTWAIT);
+  const ssize_t got = incoming.received;
+  if (got < 0) return errno == EAGAIN || errno == EINTR ? Step::more : Step::failed;
+  const std::vector<UniqueFd>& received = incoming.descriptors;
   if (got == 0) return Step::ended;
   std::vector<int> descriptors;
   for (const UniqueFd& fd : received)

@@ -215,6 +215,16 @@ std::expected<AttachedTerminal, AdminFailure> read_attached(UniqueFd socket) {
   return AttachedTerminal{std::move(socket), text_of(*reader, "id"), text_of(*reader, "hostName")};
 }
 
+// The person's screen as the shell is to see it: its size and TERM.
+void add_screen(JsonWriter& writer, WindowSize size, const char* term) {
+  writer.key("rows")
+      .unsigned_integer(size.rows)
+      .key("columns")
+      .unsigned_integer(size.columns)
+      .key("term")
+      .string(term != nullptr ? term : "");
+}
+
 }  // namespace
 
 std::expected<AttachedTerminal, AdminFailure> reach_terminal(const BrokerAddress& broker,
@@ -225,18 +235,10 @@ std::expected<AttachedTerminal, AdminFailure> reach_terminal(const BrokerAddress
   WindowSize size = current_window_size();
   const char* term = ::getenv("TERM");
   JsonWriter request;
-  request.begin_object()
-      .key("action")
-      .string(wish.action)
-      .key(wish.action == "open" ? "host" : "id")
-      .string(wish.target)
-      .key("rows")
-      .unsigned_integer(size.rows)
-      .key("columns")
-      .unsigned_integer(size.columns)
-      .key("term")
-      .string(term != nullptr ? term : "")
-      .end_object();
+  request.begin_object().key("action").string(wish.action);
+  request.key(wish.action == "open" ? "host" : "id").string(wish.target);
+  add_screen(request, size, term);
+  request.end_object();
   if (!write_frame(socket->get(), request.take())) return std::unexpected(lost("at the request"));
   Conversation conversation(socket->get(), wish);
   auto ended = conversation.run();
@@ -255,20 +257,9 @@ std::expected<AttachedTerminal, AdminFailure> reach_terminal(const BrokerAddress
   if (!front) return std::unexpected(front.error());
   const char* language = ::getenv("LANG");
   JsonWriter redeem;
-  redeem.begin_object()
-      .key("terminal")
-      .string("redeem")
-      .key("token")
-      .string(token)
-      .key("rows")
-      .unsigned_integer(size.rows)
-      .key("columns")
-      .unsigned_integer(size.columns)
-      .key("term")
-      .string(term != nullptr ? term : "")
-      .key("lang")
-      .string(language != nullptr ? language : "")
-      .end_object();
+  redeem.begin_object().key("terminal").string("redeem").key("token").string(token);
+  add_screen(redeem, size, term);
+  redeem.key("lang").string(language != nullptr ? language : "").end_object();
   if (!write_frame(front->get(), redeem.take())) return std::unexpected(lost("at the front"));
   return read_attached(std::move(*front));
 }

@@ -81,23 +81,16 @@ std::expected<FrameWithDescriptors, std::string> read_frame_with_descriptors(
   }
   // The prefix is read alone, so that the descriptors sent with the first byte arrive here.
   unsigned char prefix[4];
-  iovec part{prefix, sizeof prefix};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * max_descriptors)]{};
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  ssize_t got;
+  ReceivedWithDescriptors start;
   do {
-    got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC | MSG_WAITALL);
-  } while (got < 0 && errno == EINTR);
+    start = receive_with_descriptors(socket, prefix, sizeof prefix, MSG_WAITALL);
+  } while (start.received < 0 && errno == EINTR);
   FrameWithDescriptors frame;
-  frame.descriptors = descriptors_received(message);
+  frame.descriptors = std::move(start.descriptors);
+  const ssize_t got = start.received;
   if (got < 0) return std::unexpected("read failed: " + os_error_text(errno));
   if (got == 0) return std::unexpected("closed before a frame");
-  if (got != 4 || (message.msg_flags & MSG_CTRUNC) != 0)
-    return std::unexpected("a frame that does not start as one");
+  if (got != 4 || start.truncated) return std::unexpected("a frame that does not start as one");
   std::uint32_t size = (std::uint32_t{prefix[0]} << 24) | (std::uint32_t{prefix[1]} << 16) |
                        (std::uint32_t{prefix[2]} << 8) | std::uint32_t{prefix[3]};
   if (size > limit) return std::unexpected("a frame over the limit");
@@ -122,21 +115,31 @@ std::expected<FrameWithDescriptors, std::string> read_frame_with_descriptors(
   return frame;
 }
 
-std::vector<UniqueFd> descriptors_received(const msghdr& message) {
-  std::vector<UniqueFd> descriptors;
-  // CMSG_NXTHDR takes a non-const header; it only reads through it.
-  auto& readable = const_cast<msghdr&>(message);
-  for (cmsghdr* header = CMSG_FIRSTHDR(&readable); header != nullptr;
-       header = CMSG_NXTHDR(&readable, header)) {
+ReceivedWithDescriptors receive_with_descriptors(int socket, void* buffer, std::size_t size,
+                                                 int flags) {
+  iovec part{buffer, size};
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * max_descriptors)]{};
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ReceivedWithDescriptors result;
+  result.received = ::recvmsg(socket, &message, flags | MSG_CMSG_CLOEXEC);
+  const int saved_errno = errno;
+  result.truncated = (message.msg_flags & MSG_CTRUNC) != 0;
+  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+       header = CMSG_NXTHDR(&message, header)) {
     if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
     std::size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
     for (std::size_t i = 0; i < count; ++i) {
       int fd;
       std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
-      descriptors.emplace_back(fd);
+      result.descriptors.emplace_back(fd);
     }
   }
-  return descriptors;
+  errno = saved_errno;  // for the caller, who reads it when nothing was received
+  return result;
 }
 
 }  // namespace pendrel::desktop

@@ -16,8 +16,6 @@
 #include "protocol/frame_reader.h"
 #include "protocol/unique_fd.h"
 
-struct msghdr;
-
 namespace pendrel::desktop {
 
 // Writes one frame (4-byte big-endian length, then the payload) with `descriptors` attached
@@ -40,7 +38,15 @@ struct FrameWithDescriptors {
 [[nodiscard]] ssize_t send_with_descriptors(int socket, std::string_view bytes,
                                             std::span<const int> descriptors, int flags);
 
-// The descriptors that arrived (SCM_RIGHTS) with a message `recvmsg` filled, each owned.
-[[nodiscard]] std::vector<UniqueFd> descriptors_received(const msghdr& message);
+// One recvmsg into `buffer`, keeping whatever descriptors came with it (close-on-exec, each
+// owned, so that they are closed unless passed on). `received` is what recvmsg returned (-1
+// with errno set); `truncated` says the descriptors did not all fit.
+struct ReceivedWithDescriptors {
+  ssize_t received = -1;
+  bool truncated = false;
+  std::vector<UniqueFd> descriptors;
+};
+[[nodiscard]] ReceivedWithDescriptors receive_with_descriptors(int socket, void* buffer,
+                                                               std::size_t size, int flags);
 
 }  // namespace pendrel::desktop
